@@ -1,0 +1,63 @@
+# Build helpers shared by every folder of the tree.
+
+# Warnings as errors on every target of ours.
+set(TOVREL_WARNINGS -Wall -Wextra -Wpedantic -Werror -Wno-unused-parameter)
+
+if(TOVREL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(tovrel_warnings target)
+  target_compile_options(${target} PRIVATE ${TOVREL_WARNINGS})
+endfunction()
+
+# tovrel_add_module(NAME SOURCES src... RC file.rc DEF file.def [LIBS lib...])
+# One plug-in module: a shared library that exports the host interface by its exact names.
+# On native the module carries its dialog script and its export ordinals as data, which the
+# portable platform reads; on win32 windres compiles the script and the .def fixes the ordinals.
+function(tovrel_add_module name)
+  cmake_parse_arguments(M "" "RC;DEF" "SOURCES;LIBS" ${ARGN})
+  set(rc ${CMAKE_CURRENT_SOURCE_DIR}/${M_RC})
+  set(def ${CMAKE_CURRENT_SOURCE_DIR}/${M_DEF})
+  if(WIN32)
+    add_library(${name} SHARED ${M_SOURCES} ${rc} ${def})
+    set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--enable-stdcall-fixup)
+  else()
+    set(gen ${CMAKE_CURRENT_BINARY_DIR}/${name}_embedded.cpp)
+    add_custom_command(OUTPUT ${gen}
+      COMMAND ${CMAKE_COMMAND} -DRC=${rc} -DDEF=${def} -DOUT=${gen} -P ${TOVREL_CMAKE_DIR}/EmbedModuleData.cmake
+      DEPENDS ${rc} ${def} ${TOVREL_CMAKE_DIR}/EmbedModuleData.cmake
+      COMMENT "Embedding dialog script and export ordinals of ${name}")
+    add_library(${name} SHARED ${M_SOURCES} ${gen})
+    set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name}
+      CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+      LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/modules)
+    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    install(TARGETS ${name} LIBRARY DESTINATION lib/tovrel/modules)
+  endif()
+  target_link_libraries(${name} PRIVATE tovrel_frame ${M_LIBS})
+  tovrel_warnings(${name})
+  set_property(GLOBAL APPEND PROPERTY TOVREL_MODULES ${name})
+endfunction()
+
+# tovrel_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...])
+function(tovrel_add_test name)
+  if(NOT TOVREL_BUILD_TESTS OR WIN32)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${T_LIBS})
+  tovrel_warnings(${name})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  # Tests that load modules find them in the build tree.
+  get_property(mods GLOBAL PROPERTY TOVREL_MODULES)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "${T_LABELS}"
+               ENVIRONMENT "TOVREL_MODULE_PATH=${CMAKE_BINARY_DIR}/modules;TOVREL_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
+
+set(TOVREL_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "")

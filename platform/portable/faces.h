@@ -1,0 +1,165 @@
+// The two faces of the portable backend that only the host and the tests use:
+// the user (who answers dialogs and message boxes, and whose view of everything
+// shown is recorded in a journal) and fault injection. Plus the host's access to
+// the clipboard's contents, the memory accounting and the clock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/portable/win32_subset.h"
+
+namespace tovrel::portable {
+
+// ---- Controls and dialogs as the user sees them --------------------------------
+
+enum class ControlKind { Static, Edit, PushButton, CheckBox, RadioButton, GroupBox, ComboBox, Other };
+
+const char* ControlKindName(ControlKind kind);  // "static", "edit", "button", "checkbox", ...
+
+struct ControlState {
+  int id = 0;                      // -1 for unnamed statics
+  ControlKind kind = ControlKind::Other;
+  std::string windowClass;         // "STATIC", "EDIT", "BUTTON", "COMBOBOX", or the script's class
+  std::string text;                // label of statics and buttons, contents of edits
+  uint32_t style = 0;
+  bool enabled = true;
+  bool visible = true;
+  bool defaultButton = false;
+  int check = 0;                   // BST_* for check boxes and radio buttons
+  std::vector<std::string> items;  // combo box list
+  int selection = -1;              // combo box selection, CB_ERR when none
+  int x = 0, y = 0, cx = 0, cy = 0;  // dialog units, as in the script
+};
+
+struct DialogState {
+  HWND window = nullptr;           // null for a template described without running it
+  int templateId = 0;
+  std::string caption;
+  std::string font;                // "MS Sans Serif" 8 -> "8, MS Sans Serif"
+  std::vector<ControlState> controls;
+  int x = 0, y = 0, cx = 0, cy = 0;
+
+  const ControlState* Find(int id) const;
+};
+
+// The controls of a dialog template of a loaded module, as the script declares them.
+// Empty when the module has no such template.
+TOVREL_PORTABLE_API std::optional<DialogState> DescribeTemplate(HMODULE module, int templateId);
+// Every dialog template id the module's script declares, in script order.
+TOVREL_PORTABLE_API std::vector<int> TemplateIds(HMODULE module);
+
+// ---- The journal of what was shown ---------------------------------------------
+
+struct MessageBoxEvent {
+  uint32_t owner = 0;
+  std::string text;
+  std::string caption;
+  UINT type = 0;    // MB_* button, icon and default-button flags
+  int answer = 0;   // IDOK, IDYES, ...
+};
+struct DialogEvent {
+  DialogState final;       // controls as they stood when the dialog ended
+  INT_PTR result = 0;      // EndDialog's result
+  uint32_t owner = 0;
+};
+struct HelpEvent {
+  uint32_t window = 0;
+  std::string file;
+  UINT command = 0;
+  std::string keyword;     // for HELP_KEY, the keyword text
+  ULONG_PTR data = 0;      // otherwise the raw data
+};
+struct BeepEvent {
+  UINT type = 0;
+};
+using Event = std::variant<MessageBoxEvent, DialogEvent, HelpEvent, BeepEvent>;
+
+TOVREL_PORTABLE_API const std::vector<Event>& Journal();
+TOVREL_PORTABLE_API void ClearJournal();
+
+// ---- The user ------------------------------------------------------------------
+
+// Whoever sits in front of the dialogs. The backend calls DialogIdle once the dialog
+// has initialised and its posted messages are processed, and again each time its
+// message queue runs empty while it is still open (round 0, 1, 2, ...). The user acts
+// through the functions below. A dialog still open after 64 idle rounds is closed
+// with the close box, then ended with IDCANCEL, so that a confused user cannot hang a run.
+class User {
+ public:
+  virtual ~User() = default;
+  virtual void DialogIdle(HWND dialog, int round) = 0;
+  virtual int MessageBox(const MessageBoxEvent& box) = 0;  // the button pressed
+};
+
+// The user in charge; null restores the default user, who presses the default
+// button of every dialog and the default button of every message box.
+TOVREL_PORTABLE_API void SetUser(User* user);
+
+// The default button of a message box of the given type (MB_DEFBUTTON*), as an ID*.
+TOVREL_PORTABLE_API int DefaultAnswer(UINT type);
+
+// What a person can see of an open dialog.
+TOVREL_PORTABLE_API DialogState Inspect(HWND dialog);
+TOVREL_PORTABLE_API std::vector<HWND> OpenDialogs();  // innermost last
+
+// What a person can do with an open dialog. Each returns false when the control does
+// not exist, is disabled or hidden, or does not take that action. Notifications reach
+// the dialog procedure as they would from Windows (EN_CHANGE, CBN_SELCHANGE, BN_CLICKED).
+TOVREL_PORTABLE_API bool TypeText(HWND dialog, int id, const std::string& text);
+TOVREL_PORTABLE_API bool ChooseItem(HWND dialog, int id, int index);
+TOVREL_PORTABLE_API bool Click(HWND dialog, int id);  // push buttons; check boxes and radios toggle when automatic
+TOVREL_PORTABLE_API void PressCloseBox(HWND dialog);   // sends WM_CLOSE
+
+// ---- Fault injection -----------------------------------------------------------
+
+struct Faults {
+  long failAllocation = 0;   // the k-th GlobalAlloc/GlobalReAlloc after arming fails (1-based; 0 = never)
+  long failLock = 0;         // the k-th GlobalLock after arming fails
+  bool clipboardBusy = false;  // another program holds the clipboard: OpenClipboard fails
+  bool failClipboardSet = false;  // SetClipboardData returns null
+};
+// Arms the plan and restarts the counters.
+TOVREL_PORTABLE_API void ArmFaults(const Faults& plan);
+TOVREL_PORTABLE_API void DisarmFaults();
+// Calls counted since the plan was armed (also counted while disarmed, since the last reset).
+TOVREL_PORTABLE_API long AllocationCount();
+TOVREL_PORTABLE_API long LockCount();
+
+// ---- Memory accounting -----------------------------------------------------------
+
+struct MemoryStats {
+  long liveBlocks = 0;        // allocated and not freed, clipboard blocks included
+  long clipboardBlocks = 0;   // owned by the clipboard
+  long lockedBlocks = 0;      // with a lock count above zero
+  std::size_t liveBytes = 0;
+};
+TOVREL_PORTABLE_API MemoryStats Memory();
+
+// ---- The clipboard's contents, for the host's persistence ------------------------
+
+struct ClipboardItem {
+  UINT format = 0;
+  std::vector<uint8_t> bytes;
+};
+TOVREL_PORTABLE_API std::vector<ClipboardItem> ClipboardContents();
+// Replaces the clipboard's contents (the blocks become clipboard-owned).
+TOVREL_PORTABLE_API void LoadClipboard(const std::vector<ClipboardItem>& items);
+// True while some window has the clipboard open.
+TOVREL_PORTABLE_API bool ClipboardIsOpen();
+
+// ---- Clock ------------------------------------------------------------------------
+
+// Replaces GetTickCount's source (null restores the monotonic clock in milliseconds).
+TOVREL_PORTABLE_API void SetTickSource(std::function<DWORD()> source);
+
+// ---- Windows the host owns ---------------------------------------------------------
+
+// A top-level window that stands for the host's main window (owner of dialogs).
+TOVREL_PORTABLE_API HWND HostWindow();
+
+}  // namespace tovrel::portable

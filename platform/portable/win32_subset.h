@@ -1,0 +1,293 @@
+// The portable backend's Win32 subset: the types, constants and functions the
+// modules and the host use, with their Win32 names, signatures and semantics.
+//
+// Handles (HWND, HINSTANCE, HGLOBAL, ...) are small integers carried in pointer
+// types; their values always fit 32 bits, so a handle stored in a 4-byte field of
+// a parameter block survives the round trip on a 64-bit build.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define TOVREL_PORTABLE_API __attribute__((visibility("default")))
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int16_t SHORT;
+typedef uint16_t USHORT;
+typedef unsigned int UINT;
+typedef int INT;
+typedef char CHAR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef std::size_t SIZE_T;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+
+typedef void* HANDLE;
+typedef HANDLE HGLOBAL;
+typedef HANDLE HLOCAL;
+#define TOVREL_DECLARE_HANDLE(name) struct name##__ { int unused; }; typedef struct name##__* name
+TOVREL_DECLARE_HANDLE(HWND);
+TOVREL_DECLARE_HANDLE(HINSTANCE);
+typedef HINSTANCE HMODULE;
+
+#ifndef TRUE
+#  define TRUE 1
+#  define FALSE 0
+#endif
+#ifndef MAX_PATH
+#  define MAX_PATH 260
+#endif
+
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR(WINAPI* FARPROC)();
+
+#define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
+#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+#define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
+#define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
+#define MAKEINTRESOURCE MAKEINTRESOURCEA
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
+
+// Global memory
+#define GMEM_FIXED 0x0000
+#define GMEM_MOVEABLE 0x0002
+#define GMEM_ZEROINIT 0x0040
+#define GMEM_DDESHARE 0x2000
+#define GMEM_SHARE 0x2000
+#define GHND (GMEM_MOVEABLE | GMEM_ZEROINIT)
+#define GPTR (GMEM_FIXED | GMEM_ZEROINIT)
+
+// Clipboard formats
+#define CF_TEXT 1
+#define CF_WAVE 12
+
+// Window messages
+#define WM_NULL 0x0000
+#define WM_DESTROY 0x0002
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
+#define WM_CLOSE 0x0010
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
+#define WM_USER 0x0400
+
+// Notifications
+#define BN_CLICKED 0
+#define EN_CHANGE 0x0300
+#define CBN_SELCHANGE 1
+
+// Buttons
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
+#define BST_UNCHECKED 0
+#define BST_CHECKED 1
+#define BST_INDETERMINATE 2
+
+// Combo boxes
+#define CB_ERR (-1)
+#define CB_ADDSTRING 0x0143
+#define CB_DELETESTRING 0x0144
+#define CB_GETCOUNT 0x0146
+#define CB_GETCURSEL 0x0147
+#define CB_GETLBTEXT 0x0148
+#define CB_GETLBTEXTLEN 0x0149
+#define CB_INSERTSTRING 0x014A
+#define CB_RESETCONTENT 0x014B
+#define CB_SETCURSEL 0x014E
+
+// Edit controls
+#define EM_LIMITTEXT 0x00C5
+#define EM_SETLIMITTEXT EM_LIMITTEXT
+
+// Dialog results and standard ids
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+#define IDC_STATIC (-1)
+
+// Message boxes
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_ABORTRETRYIGNORE 0x00000002L
+#define MB_YESNOCANCEL 0x00000003L
+#define MB_YESNO 0x00000004L
+#define MB_RETRYCANCEL 0x00000005L
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONSTOP MB_ICONHAND
+#define MB_ICONQUESTION 0x00000020L
+#define MB_ICONEXCLAMATION 0x00000030L
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONASTERISK 0x00000040L
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_DEFBUTTON1 0x00000000L
+#define MB_DEFBUTTON2 0x00000100L
+#define MB_DEFBUTTON3 0x00000200L
+#define MB_APPLMODAL 0x00000000L
+#define MB_SYSTEMMODAL 0x00001000L
+#define MB_TASKMODAL 0x00002000L
+#define MB_TYPEMASK 0x0000000FL
+#define MB_ICONMASK 0x000000F0L
+#define MB_DEFMASK 0x00000F00L
+
+// Window styles used by the dialog scripts
+#define WS_OVERLAPPED 0x00000000L
+#define WS_POPUP 0x80000000L
+#define WS_CHILD 0x40000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_DISABLED 0x08000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_BORDER 0x00800000L
+#define WS_DLGFRAME 0x00400000L
+#define WS_VSCROLL 0x00200000L
+#define WS_HSCROLL 0x00100000L
+#define WS_SYSMENU 0x00080000L
+#define WS_GROUP 0x00020000L
+#define WS_TABSTOP 0x00010000L
+#define DS_MODALFRAME 0x80L
+#define DS_SETFONT 0x40L
+#define DS_CENTER 0x0800L
+#define DS_3DLOOK 0x0004L
+#define BS_PUSHBUTTON 0x00000000L
+#define BS_DEFPUSHBUTTON 0x00000001L
+#define BS_CHECKBOX 0x00000002L
+#define BS_AUTOCHECKBOX 0x00000003L
+#define BS_RADIOBUTTON 0x00000004L
+#define BS_3STATE 0x00000005L
+#define BS_AUTO3STATE 0x00000006L
+#define BS_GROUPBOX 0x00000007L
+#define BS_AUTORADIOBUTTON 0x00000009L
+#define BS_TYPEMASK 0x0000000FL
+#define BS_LEFTTEXT 0x00000020L
+#define ES_LEFT 0x0000L
+#define ES_CENTER 0x0001L
+#define ES_RIGHT 0x0002L
+#define ES_MULTILINE 0x0004L
+#define ES_AUTOHSCROLL 0x0080L
+#define ES_READONLY 0x0800L
+#define ES_NUMBER 0x2000L
+#define SS_LEFT 0x00000000L
+#define SS_CENTER 0x00000001L
+#define SS_RIGHT 0x00000002L
+#define SS_SUNKEN 0x00001000L
+#define CBS_SIMPLE 0x0001L
+#define CBS_DROPDOWN 0x0002L
+#define CBS_DROPDOWNLIST 0x0003L
+#define CBS_SORT 0x0100L
+#define CBS_HASSTRINGS 0x0200L
+
+// ShowWindow
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+
+// WinHelp
+#define HELP_CONTEXT 0x0001L
+#define HELP_QUIT 0x0002L
+#define HELP_INDEX 0x0003L
+#define HELP_CONTENTS 0x0003L
+#define HELP_KEY 0x0101L
+#define HELP_FINDER 0x000BL
+
+extern "C" {
+
+// Global memory: movable blocks, locked for their use. A lock count is kept; a
+// locked block's address never changes. GMEM_DDESHARE marks clipboard-suitable memory.
+TOVREL_PORTABLE_API HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
+TOVREL_PORTABLE_API HGLOBAL WINAPI GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags);
+TOVREL_PORTABLE_API LPVOID WINAPI GlobalLock(HGLOBAL mem);
+TOVREL_PORTABLE_API BOOL WINAPI GlobalUnlock(HGLOBAL mem);
+TOVREL_PORTABLE_API SIZE_T WINAPI GlobalSize(HGLOBAL mem);
+TOVREL_PORTABLE_API UINT WINAPI GlobalFlags(HGLOBAL mem);
+TOVREL_PORTABLE_API HGLOBAL WINAPI GlobalFree(HGLOBAL mem);
+
+// Clipboard: one clipboard per process, with an owner while open. A block given to
+// SetClipboardData belongs to the clipboard from then on.
+TOVREL_PORTABLE_API BOOL WINAPI OpenClipboard(HWND owner);
+TOVREL_PORTABLE_API BOOL WINAPI EmptyClipboard(void);
+TOVREL_PORTABLE_API HANDLE WINAPI SetClipboardData(UINT format, HANDLE mem);
+TOVREL_PORTABLE_API HANDLE WINAPI GetClipboardData(UINT format);
+TOVREL_PORTABLE_API BOOL WINAPI IsClipboardFormatAvailable(UINT format);
+TOVREL_PORTABLE_API BOOL WINAPI CloseClipboard(void);
+
+// Message boxes and beeps: answered and recorded by the user face.
+TOVREL_PORTABLE_API int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+TOVREL_PORTABLE_API BOOL WINAPI MessageBeep(UINT type);
+
+// Modal dialogs from the module's own resource script.
+TOVREL_PORTABLE_API INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent,
+                                                   DLGPROC proc, LPARAM param);
+TOVREL_PORTABLE_API BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
+TOVREL_PORTABLE_API HWND WINAPI GetDlgItem(HWND dialog, int id);
+TOVREL_PORTABLE_API int WINAPI GetDlgCtrlID(HWND control);
+TOVREL_PORTABLE_API HWND WINAPI GetParent(HWND window);
+TOVREL_PORTABLE_API BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+TOVREL_PORTABLE_API UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int size);
+TOVREL_PORTABLE_API BOOL WINAPI SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned);
+TOVREL_PORTABLE_API UINT WINAPI GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned);
+TOVREL_PORTABLE_API BOOL WINAPI CheckDlgButton(HWND dialog, int id, UINT check);
+TOVREL_PORTABLE_API UINT WINAPI IsDlgButtonChecked(HWND dialog, int id);
+TOVREL_PORTABLE_API BOOL WINAPI CheckRadioButton(HWND dialog, int first, int last, int check);
+TOVREL_PORTABLE_API LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam);
+TOVREL_PORTABLE_API LRESULT WINAPI SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+TOVREL_PORTABLE_API BOOL WINAPI PostMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+TOVREL_PORTABLE_API BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
+TOVREL_PORTABLE_API int WINAPI GetWindowTextA(HWND window, LPSTR buffer, int size);
+TOVREL_PORTABLE_API int WINAPI GetWindowTextLengthA(HWND window);
+TOVREL_PORTABLE_API BOOL WINAPI EnableWindow(HWND window, BOOL enable);
+TOVREL_PORTABLE_API BOOL WINAPI IsWindowEnabled(HWND window);
+TOVREL_PORTABLE_API BOOL WINAPI ShowWindow(HWND window, int command);
+TOVREL_PORTABLE_API BOOL WINAPI IsWindowVisible(HWND window);
+TOVREL_PORTABLE_API BOOL WINAPI IsWindow(HWND window);
+
+// Help: recorded, never shown.
+TOVREL_PORTABLE_API BOOL WINAPI WinHelpA(HWND window, LPCSTR helpFile, UINT command, ULONG_PTR data);
+
+// Time
+TOVREL_PORTABLE_API DWORD WINAPI GetTickCount(void);
+
+// Modules: shared libraries with their exports by name and by ordinal.
+TOVREL_PORTABLE_API HMODULE WINAPI LoadLibraryA(LPCSTR path);
+TOVREL_PORTABLE_API BOOL WINAPI FreeLibrary(HMODULE module);
+TOVREL_PORTABLE_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR nameOrOrdinal);
+TOVREL_PORTABLE_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+
+}  // extern "C"
+
+#define MessageBox MessageBoxA
+#define DialogBoxParam DialogBoxParamA
+#define SetDlgItemText SetDlgItemTextA
+#define GetDlgItemText GetDlgItemTextA
+#define SendDlgItemMessage SendDlgItemMessageA
+#define SendMessage SendMessageA
+#define PostMessage PostMessageA
+#define SetWindowText SetWindowTextA
+#define GetWindowText GetWindowTextA
+#define WinHelp WinHelpA
+#define LoadLibrary LoadLibraryA
