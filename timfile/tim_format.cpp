@@ -30,7 +30,7 @@ void StoreText(std::span<uint8_t> block, std::size_t at, const char* text) {
 void CopyBounded(const char* from, std::size_t fieldBytes, char* to, std::size_t maxChars) {
   std::size_t n = 0;
   while (n < fieldBytes && n < maxChars && from[n] != '\0') ++n;
-  std::memcpy(to, from, n);
+  if (n > 0) std::memcpy(to, from, n);
   to[n] = '\0';
 }
 
