@@ -21,9 +21,15 @@ function(tovrel_add_module name)
   set(rc ${CMAKE_CURRENT_SOURCE_DIR}/${M_RC})
   set(def ${CMAKE_CURRENT_SOURCE_DIR}/${M_DEF})
   if(WIN32)
+    # A DLL that stands alone: the C and C++ runtimes linked in, stdcall exports under the
+    # undecorated names of the .def (which also fixes the ordinals), dialogs from the .rc.
     add_library(${name} SHARED ${M_SOURCES} ${rc} ${def})
-    set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
-    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--enable-stdcall-fixup)
+    set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name}
+      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/modules
+      ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/implib)
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
+      -Wl,--enable-stdcall-fixup -Wl,--kill-at)
+    install(TARGETS ${name} RUNTIME DESTINATION modules)
   else()
     set(gen ${CMAKE_CURRENT_BINARY_DIR}/${name}_embedded.cpp)
     add_custom_command(OUTPUT ${gen}
@@ -33,12 +39,15 @@ function(tovrel_add_module name)
     add_library(${name} SHARED ${M_SOURCES} ${gen})
     set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name}
       CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
-      LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/modules)
+      LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/modules
+      INSTALL_RPATH "$ORIGIN/../..")
     target_link_options(${name} PRIVATE -Wl,--no-undefined)
     install(TARGETS ${name} LIBRARY DESTINATION lib/tovrel/modules)
   endif()
   target_link_libraries(${name} PRIVATE tovrel_frame ${M_LIBS})
   tovrel_warnings(${name})
+  # The export and dialog tests of the win32 target read the module's .def and .rc.
+  set_target_properties(${name} PROPERTIES TOVREL_DEF ${def} TOVREL_RC ${rc})
   set_property(GLOBAL APPEND PROPERTY TOVREL_MODULES ${name})
 endfunction()
 

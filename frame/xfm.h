@@ -128,3 +128,9 @@ typedef BOOL(WINAPI* XfmDestroyFn)(XfmContext* context);
   TOVREL_EXPORT BOOL WINAPI XfmDestroy(XfmContext* context);                              \
   TOVREL_EXPORT INT_PTR CALLBACK DIALOGMsgProc(HWND, UINT, WPARAM, LPARAM);               \
   TOVREL_EXPORT INT_PTR CALLBACK DIALOGMsgProc2(HWND, UINT, WPARAM, LPARAM)
+
+// A procedure fetched with GetProcAddress, as the type it really has.
+template <class Fn>
+inline Fn ExportCast(FARPROC proc) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+}

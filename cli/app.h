@@ -1,0 +1,31 @@
+// The tovrel command: shared pieces of its subcommands.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/modules.h"
+#include "host/state.h"
+
+namespace tovrel::cli {
+
+// Exit statuses users and scripts rely on.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitDocument = 3;
+
+struct App {
+  std::string programPath;
+  std::vector<std::unique_ptr<host::Module>> modules;
+  std::vector<std::string> loadProblems;
+  host::StateStore store{host::HomeDirectory()};
+
+  void LoadModules();
+};
+
+// One clear line on stderr: "tovrel: <text>".
+void Fail(const std::string& text);
+
+}  // namespace tovrel::cli

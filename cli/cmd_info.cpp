@@ -1,0 +1,115 @@
+// tovrel list, tovrel describe: what the modules are and how they stand now.
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "host/runner.h"
+#include "host/user.h"
+
+namespace tovrel::cli {
+
+namespace {
+
+std::string ChannelsName(WORD channels) {
+  return channels == kChannelsMonoOnly ? "mono" : channels == kChannelsMonoStereo ? "mono, stereo" : std::to_string(channels);
+}
+
+}  // namespace
+
+void RegisterList(CLI::App& cli, App& app, Commands& commands) {
+  auto* cmd = cli.add_subcommand("list", "List every module found");
+  static bool json = false;
+  cmd->add_flag("--json", json, "Print the list as JSON");
+  cmd->callback([&app, &commands] {
+    commands.chosen = [&app] {
+      app.LoadModules();
+      if (json) {
+        host::Json out = host::Json::array();
+        for (const auto& m : app.modules) {
+          host::Json j = host::Json::object();
+          j["module"] = m->name();
+          if (m->kind() == host::ModuleKind::Transform) {
+            j["menuPath"] = m->menuPath();
+            j["command"] = m->commandName();
+            j["title"] = m->title();
+            j["channels"] = m->descriptor().channels;
+            j["kind"] = static_cast<long>(m->descriptor().kind);
+            j["kindName"] = host::KindName(m->descriptor().kind);
+          } else {
+            j["kindName"] = "file filter";
+          }
+          j["path"] = m->path();
+          out.push(j);
+        }
+        std::printf("%s\n", out.dump().c_str());
+      } else {
+        for (const auto& m : app.modules) {
+          if (m->kind() == host::ModuleKind::Transform)
+            std::printf("%-16s %-42s %-34s %-13s %s\n", m->name().c_str(), m->menuPath().c_str(), m->title().c_str(),
+                        ChannelsName(m->descriptor().channels).c_str(), host::KindName(m->descriptor().kind).c_str());
+          else
+            std::printf("%-16s %-42s %-34s %-13s %s\n", m->name().c_str(), "-", "-", "-", "file filter");
+        }
+        if (app.modules.empty()) std::fprintf(stderr, "tovrel: no modules found (set TOVREL_MODULE_PATH)\n");
+      }
+      for (const auto& p : app.loadProblems) std::fprintf(stderr, "tovrel: %s\n", p.c_str());
+      return kExitOk;
+    };
+  });
+}
+
+void RegisterDescribe(CLI::App& cli, App& app, Commands& commands) {
+  auto* cmd = cli.add_subcommand("describe", "Describe a command: descriptor, settings, dialog controls");
+  static std::string name;
+  static bool json = false;
+  cmd->add_option("COMMAND", name, "Command name, title or module name")->required();
+  cmd->add_flag("--json", json, "Print the description as JSON");
+  cmd->callback([&app, &commands] {
+    commands.chosen = [&app] {
+      app.LoadModules();
+      std::string error;
+      const host::Module* m = host::FindCommand(app.modules, name, error);
+      if (!m) {
+        Fail(error);
+        return kExitUsage;
+      }
+      host::Document doc = host::Document::Empty(44100, 1);
+      host::SettingsView view = host::PeekSettings(*m, doc, app.store);
+      host::Json j = host::Json::object();
+      j["module"] = m->name();
+      j["descriptor"] = host::DescriptorJson(*m);
+      host::Json block = host::Json::object();
+      block["typeString"] = std::string(m->descriptor().typeString);
+      block["size"] = static_cast<long>(m->descriptor().paramSize);
+      block["stored"] = view.fromStore;
+      block["fields"] = host::BlockJson(m->descriptor().typeString, view.block);
+      j["parameterBlock"] = block;
+      j["dialog"] = view.dialog ? host::DialogJson(*view.dialog) : host::Json();
+      if (json) {
+        std::printf("%s\n", j.dump().c_str());
+        return kExitOk;
+      }
+      const XfmDescriptor& d = m->descriptor();
+      std::printf("%s (%s)\n  menu path   %s\n  title       %s\n  channels    %s\n  kind        %u (%s)\n"
+                  "  block       %u bytes, type string \"%s\"%s\n",
+                  m->name().c_str(), m->path().c_str(), m->menuPath().c_str(), m->title().c_str(),
+                  ChannelsName(d.channels).c_str(), static_cast<unsigned>(d.kind), host::KindName(d.kind).c_str(),
+                  static_cast<unsigned>(d.paramSize), d.typeString, view.fromStore ? " (stored settings)" : " (defaults)");
+      std::printf("%s\n", host::BlockJson(d.typeString, view.block).dump().c_str());
+      if (view.dialog) {
+        std::printf("  dialog %d \"%s\"\n", view.dialog->templateId, view.dialog->caption.c_str());
+        for (std::size_t k = 0; k < view.dialog->controls.size(); ++k) {
+          const auto& c = view.dialog->controls[k];
+          std::printf("    %5d %-9s %-28s %-20s%s%s\n", c.id, portable::ControlKindName(c.kind),
+                      ("\"" + host::ControlLabel(*view.dialog, k) + "\"").c_str(),
+                      c.kind == portable::ControlKind::Static || c.kind == portable::ControlKind::PushButton
+                          ? ""
+                          : ("= \"" + host::ControlValue(c) + "\"").c_str(),
+                      c.enabled ? "" : " disabled", c.visible ? "" : " hidden");
+        }
+      }
+      return kExitOk;
+    };
+  });
+}
+
+}  // namespace tovrel::cli

@@ -1,0 +1,136 @@
+// tovrel run: one command on a document, as the host runs it.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/documents.h"
+#include "cli/run_output.h"
+#include "host/runner.h"
+
+namespace tovrel::cli {
+
+namespace {
+
+struct RunArgs {
+  std::string command;
+  std::string document;
+  std::string newDocument;
+  std::string output;
+  std::string selection;
+  std::vector<std::string> sets;
+  std::vector<std::string> presses;
+  bool yes = false;
+  bool no = false;
+  bool batch = false;
+  bool json = false;
+};
+
+int RunMain(App& app, const RunArgs& a) {
+  app.LoadModules();
+  std::string error;
+  const host::Module* module = host::FindCommand(app.modules, a.command, error);
+  if (!module) {
+    Fail(error);
+    return kExitUsage;
+  }
+  if (a.document.empty() == a.newDocument.empty()) {
+    Fail(a.document.empty() ? "name a DOCUMENT to open, or --new RATE[:CHANNELS] for an empty one"
+                            : "give either a DOCUMENT or --new, not both");
+    return kExitUsage;
+  }
+  host::RunOptions options;
+  for (const auto& s : a.sets) {
+    auto eq = s.find('=');
+    if (eq == std::string::npos) {
+      Fail("--set takes CONTROL=VALUE, not \"" + s + "\"");
+      return kExitUsage;
+    }
+    options.sets.push_back({s.substr(0, eq), s.substr(eq + 1)});
+  }
+  options.presses = a.presses;
+  if (a.yes && a.no) {
+    Fail("--yes and --no exclude each other");
+    return kExitUsage;
+  }
+  if (a.yes) options.answer = true;
+  if (a.no) options.answer = false;
+  options.batch = a.batch;
+  options.interactive = !a.json && isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
+  options.printMessages = !a.json;
+  options.showProgress = !a.json && isatty(STDERR_FILENO);
+  options.handleInterrupt = true;
+  if (!host::CheckControlNames(*module, options, error)) {
+    Fail(error);
+    return kExitUsage;
+  }
+
+  host::Document doc;
+  if (!a.newDocument.empty()) {
+    if (!ParseNewDocument(a.newDocument, doc, error)) {
+      Fail(error);
+      return kExitUsage;
+    }
+  } else {
+    auto opened = OpenDocument(app, a.document, error);
+    if (!opened) {
+      Fail(error);
+      return kExitDocument;
+    }
+    doc = std::move(*opened);
+  }
+  if (!a.selection.empty() && !host::ParseSelection(a.selection, doc, error)) {
+    Fail(error);
+    return kExitUsage;
+  }
+
+  portable::LoadClipboard(app.store.LoadClipboard());
+  host::RunReport report = host::RunCommand(*module, doc, options, app.store);
+  std::string saveError;
+  if (!app.store.SaveClipboard(report.clipboard, saveError)) Fail("the clipboard could not be kept: " + saveError);
+
+  int code = host::ExitCode(report.status);
+  bool written = false;
+  if (!a.output.empty() && report.status != host::RunStatus::UsageError) {
+    if (!SaveDocument(app, a.output, doc, error)) {
+      Fail(error);
+      code = kExitDocument;
+    } else {
+      written = true;
+    }
+  }
+  if (a.json) {
+    host::Json j = host::ReportJson(*module, report);
+    j["output"] = written ? host::Json(a.output) : host::Json();
+    PrintModuleResultsJson(*module, report, j);
+    std::printf("%s\n", j.dump().c_str());
+  } else {
+    PrintResultDialogs(*module, report);
+    if (report.status != host::RunStatus::Completed) Fail(report.message);
+    else if (report.documentChanged && a.output.empty())
+      std::fprintf(stderr, "tovrel: the document changed (%ld frames now); it was not written: use -o FILE\n",
+                   report.after.frames);
+  }
+  return code;
+}
+
+}  // namespace
+
+void RegisterRun(CLI::App& cli, App& app, Commands& commands) {
+  static RunArgs a;
+  auto* cmd = cli.add_subcommand("run", "Run one command on a document, as the host would");
+  cmd->add_option("COMMAND", a.command, "Command name (after \"Tovrel\\\"), title or module name")->required();
+  cmd->add_option("DOCUMENT", a.document, "Audio file to open (WAV, AIFF, FLAC, ...)");
+  cmd->add_option("--new", a.newDocument, "Start from an empty document: RATE[:CHANNELS]");
+  cmd->add_option("-o,--output", a.output, "Write the document to FILE after the run");
+  cmd->add_option("--select", a.selection, "Selection FROM:TO, inclusive, in frames or seconds (suffix s)");
+  cmd->add_option("--set", a.sets, "Set a dialog control before it is confirmed: CONTROL=VALUE")->take_all();
+  cmd->add_option("--press", a.presses, "Press a dialog button before the dialog is confirmed")->take_all();
+  cmd->add_flag("--yes", a.yes, "Answer Yes to questions");
+  cmd->add_flag("--no", a.no, "Answer No to questions");
+  cmd->add_flag("--batch", a.batch, "Run in the host's batch mode: every dialog confirms itself");
+  cmd->add_flag("--json", a.json, "Print what the run did as one JSON object");
+  cmd->callback([&app, &commands] { commands.chosen = [&app] { return RunMain(app, a); }; });
+}
+
+}  // namespace tovrel::cli

@@ -1,0 +1,13 @@
+#include "cli/commands.h"
+
+namespace tovrel::cli {
+
+void RegisterCommands(CLI::App& cli, App& app, Commands& commands) {
+  RegisterList(cli, app, commands);
+  RegisterDescribe(cli, app, commands);
+  RegisterRun(cli, app, commands);
+  RegisterClip(cli, app, commands);
+  RegisterDemo(cli, app, commands);
+}
+
+}  // namespace tovrel::cli

@@ -1,0 +1,27 @@
+// The subcommands of tovrel. Each registers its options and, once parsed, runs.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/app.h"
+
+namespace tovrel::cli {
+
+struct Commands {
+  std::function<int()> chosen;
+  int Run() { return chosen ? chosen() : kExitUsage; }
+};
+
+void RegisterCommands(CLI::App& cli, App& app, Commands& commands);
+
+void RegisterList(CLI::App& cli, App& app, Commands& commands);
+void RegisterDescribe(CLI::App& cli, App& app, Commands& commands);
+void RegisterRun(CLI::App& cli, App& app, Commands& commands);
+void RegisterClip(CLI::App& cli, App& app, Commands& commands);
+void RegisterDemo(CLI::App& cli, App& app, Commands& commands);
+
+}  // namespace tovrel::cli

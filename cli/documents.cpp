@@ -1,0 +1,41 @@
+#include "cli/documents.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "host/audiofile.h"
+
+namespace tovrel::cli {
+
+bool ParseNewDocument(const std::string& text, host::Document& doc, std::string& error) {
+  char* end = nullptr;
+  long rate = std::strtol(text.c_str(), &end, 10);
+  long channels = 1;
+  if (end != text.c_str() && *end == ':') {
+    const char* c = end + 1;
+    channels = std::strtol(c, &end, 10);
+    if (end == c) channels = 0;
+  }
+  if (end == text.c_str() || *end != '\0' || rate < 1 || rate > 1000000 || channels < 1 || channels > 2) {
+    error = "--new takes RATE[:CHANNELS], a rate in Hz and 1 or 2 channels, not \"" + text + "\"";
+    return false;
+  }
+  doc = host::Document::Empty(rate, static_cast<int>(channels));
+  return true;
+}
+
+std::optional<host::Document> OpenDocument(App&, const std::string& path, std::string& error) {
+  host::AudioReadResult r = host::ReadAudioFile(path);
+  if (!r.ok) {
+    error = r.error;
+    return std::nullopt;
+  }
+  if (!r.notice.empty()) std::fprintf(stderr, "tovrel: %s\n", r.notice.c_str());
+  return std::move(r.doc);
+}
+
+bool SaveDocument(App&, const std::string& path, const host::Document& doc, std::string& error) {
+  return host::WriteAudioFile(path, doc, error);
+}
+
+}  // namespace tovrel::cli

@@ -1,0 +1,72 @@
+// The settings and result dialogs every module shares: the state text in hidden
+// control 1033, batch-mode confirmation, Help, and the common message flow.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "frame/xfm.h"
+
+inline constexpr int kStateControl = 1033;
+inline constexpr int kHelpButton = 3;
+inline constexpr int kSettingsTemplate = 100;
+inline constexpr int kResultTemplate = 107;
+inline constexpr int kSettingsProcOrdinal = 100;
+inline constexpr int kResultProcOrdinal = 101;
+
+// Batch mode: a batch index is set and dialogs are not to be shown.
+inline bool IsBatchMode(const XfmContext* context) {
+  return context->batchIndex != -1 && context->batchShowDialogs == 0;
+}
+
+// "%ld,%d,%ld": address of the locked block, the block's handle, address of the context.
+struct DialogStateText {
+  uintptr_t block = 0;
+  uintptr_t handle = 0;
+  uintptr_t context = 0;
+};
+std::string FormatDialogState(const void* block, HGLOBAL handle, const XfmContext* context);
+// Three unsigned decimal numbers separated by commas; an empty or short text gives zeros.
+DialogStateText ParseDialogState(const char* text);
+void WriteDialogState(HWND dialog, const void* block, HGLOBAL handle, const XfmContext* context);
+DialogStateText ReadDialogState(HWND dialog);
+
+// WinHelp on the shared help file at the module's keyword.
+void ShowHelp(HWND dialog, const char* keyword);
+
+// Posts IDOK at once in batch mode.
+void ConfirmIfBatch(HWND dialog, const XfmContext* context);
+
+// What a module adds to the common settings dialog.
+struct SettingsDialog {
+  const char* helpKeyword;
+  int helpButton;  // 3, or 4 where the module's template says so
+  // WM_INITDIALOG, after the state text and dialogInit: fill the controls from the block.
+  void (*fill)(HWND dialog, void* block, XfmContext* context);
+  // IDOK: read the controls into the block. Returns the dialog result (1 run, 2 the
+  // selection is too short, 0 do not run), or -1 to keep the dialog open.
+  INT_PTR (*confirm)(HWND dialog, void* block, XfmContext* context);
+  // Other commands (may be null); returns TRUE when handled.
+  BOOL (*command)(HWND dialog, int id, int code, void* block, XfmContext* context);
+};
+
+// The common settings dialog procedure; a module's DIALOGMsgProc forwards to it.
+INT_PTR SettingsDialogProc(const SettingsDialog& spec, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// DialogBoxParam on the module's own template with the procedure fetched from the
+// module by ordinal (or by name when procName is given); the result as 16 bits,
+// 0 when the procedure cannot be found or the dialog cannot be created.
+WORD RunSettingsDialog(HWND parent, HINSTANCE instance, XfmContext* context, int templateId,
+                       const char* procName = nullptr);
+
+// What a module adds to the common result dialog.
+struct ResultDialog {
+  // WM_INITDIALOG: fill the static fields from the stored results (block locked meanwhile).
+  void (*fill)(HWND dialog, void* block, XfmContext* context);
+  // Other commands (may be null); returns TRUE when handled.
+  BOOL (*command)(HWND dialog, int id, int code);
+};
+INT_PTR ResultDialogProc(const ResultDialog& spec, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Shows the result dialog (template 107 unless given) with the procedure at ordinal 101.
+INT_PTR ShowResultDialog(HWND owner, HINSTANCE instance, XfmContext* context, int templateId = kResultTemplate);

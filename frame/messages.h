@@ -1,0 +1,17 @@
+// Texts the modules share.
+#pragma once
+
+#include "platform/win.h"
+
+inline constexpr char kHelpFile[] = "tovrel96.hlp";
+inline constexpr char kGenerationMemoryMessage[] = "Not enough memory,\ngeneration aborted.";
+inline constexpr char kDeconvolutionMemoryMessage[] =
+    "The system cannot allocate enough memory\nto perform deconvolution.\n\n"
+    "Retry after closing some windows or\nwith a lower  MLS order.";
+inline constexpr char kClipboardBusyMessage[] =
+    "Can not access Clipboard Data.\nAnother application or window\nhas the Clipboard opened.";
+
+// An error box with the error icon.
+inline int ShowError(HWND owner, const char* text, const char* caption) {
+  return MessageBoxA(owner, text, caption, MB_OK | MB_ICONERROR);
+}

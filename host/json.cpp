@@ -1,0 +1,100 @@
+#include "host/json.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace tovrel::host {
+
+Json& Json::operator[](const std::string& key) {
+  if (!isObject()) value_ = Object{};
+  auto& obj = std::get<Object>(value_);
+  for (auto& [k, v] : obj)
+    if (k == key) return v;
+  obj.emplace_back(key, Json());
+  return obj.back().second;
+}
+
+void Json::push(Json v) {
+  if (!isArray()) value_ = Array{};
+  std::get<Array>(value_).push_back(std::move(v));
+}
+
+const Json* Json::find(const std::string& key) const {
+  if (!isObject()) return nullptr;
+  for (const auto& [k, v] : std::get<Object>(value_))
+    if (k == key) return &v;
+  return nullptr;
+}
+
+std::string JsonQuote(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+void Json::write(std::string& out) const {
+  if (std::holds_alternative<std::nullptr_t>(value_)) {
+    out += "null";
+  } else if (auto* b = std::get_if<bool>(&value_)) {
+    out += *b ? "true" : "false";
+  } else if (auto* i = std::get_if<int64_t>(&value_)) {
+    out += std::to_string(*i);
+  } else if (auto* d = std::get_if<double>(&value_)) {
+    if (!std::isfinite(*d)) {
+      out += "null";
+    } else {
+      // The shortest text that reads back as the same double.
+      char buf[40];
+      for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, *d);
+        if (std::strtod(buf, nullptr) == *d) break;
+      }
+      out += buf;
+    }
+  } else if (auto* s = std::get_if<std::string>(&value_)) {
+    out += JsonQuote(*s);
+  } else if (auto* a = std::get_if<Array>(&value_)) {
+    out += '[';
+    for (std::size_t k = 0; k < a->size(); ++k) {
+      if (k) out += ',';
+      (*a)[k].write(out);
+    }
+    out += ']';
+  } else if (auto* o = std::get_if<Object>(&value_)) {
+    out += '{';
+    bool first = true;
+    for (const auto& [key, v] : *o) {
+      if (!first) out += ',';
+      first = false;
+      out += JsonQuote(key);
+      out += ':';
+      v.write(out);
+    }
+    out += '}';
+  }
+}
+
+std::string Json::dump() const {
+  std::string out;
+  write(out);
+  return out;
+}
+
+}  // namespace tovrel::host

@@ -1,0 +1,55 @@
+// A small JSON value and writer for the host's machine-readable reports.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace tovrel::host {
+
+class Json {
+ public:
+  using Array = std::vector<Json>;
+  using Object = std::vector<std::pair<std::string, Json>>;  // keeps insertion order
+
+  Json() : value_(nullptr) {}
+  Json(std::nullptr_t) : value_(nullptr) {}
+  Json(bool b) : value_(b) {}
+  Json(int v) : value_(static_cast<int64_t>(v)) {}
+  Json(long v) : value_(static_cast<int64_t>(v)) {}
+  Json(long long v) : value_(static_cast<int64_t>(v)) {}
+  Json(unsigned v) : value_(static_cast<int64_t>(v)) {}
+  Json(unsigned long v) : value_(static_cast<int64_t>(v)) {}
+  Json(unsigned long long v) : value_(static_cast<int64_t>(v)) {}
+  Json(double v) : value_(v) {}
+  Json(const char* s) : value_(std::string(s)) {}
+  Json(std::string s) : value_(std::move(s)) {}
+  Json(Array a) : value_(std::move(a)) {}
+  Json(Object o) : value_(std::move(o)) {}
+
+  static Json object() { return Json(Object{}); }
+  static Json array() { return Json(Array{}); }
+
+  // Object member (added when missing) and array append.
+  Json& operator[](const std::string& key);
+  void push(Json v);
+
+  bool isObject() const { return std::holds_alternative<Object>(value_); }
+  bool isArray() const { return std::holds_alternative<Array>(value_); }
+  const Json* find(const std::string& key) const;
+
+  // Compact text; non-finite numbers are written as null.
+  std::string dump() const;
+
+ private:
+  void write(std::string& out) const;
+  std::variant<std::nullptr_t, bool, int64_t, double, std::string, Array, Object> value_;
+};
+
+std::string JsonQuote(const std::string& s);
+
+}  // namespace tovrel::host

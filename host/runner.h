@@ -1,0 +1,92 @@
+// Runs one command of a module on a document as the host does: QueryXfm (at load),
+// XfmInit or the stored block, XfmSetup, XfmDo, XfmDestroy, and reports what happened.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/document.h"
+#include "host/json.h"
+#include "host/modules.h"
+#include "host/state.h"
+#include "host/user.h"
+#include "platform/portable/faces.h"
+
+namespace tovrel::host {
+
+struct RunOptions {
+  std::vector<ControlSetting> sets;     // --set CONTROL=VALUE
+  std::vector<std::string> presses;     // --press CONTROL
+  std::optional<bool> answer;           // --yes / --no
+  bool batch = false;                   // the host's batch mode
+  bool interactive = false;             // questions may be asked on the terminal
+  bool printMessages = false;           // message boxes printed on stderr as they appear
+  bool showProgress = false;            // progress bar on stderr
+  bool keepBlock = true;                // store the parameter block for the next run
+  bool handleInterrupt = false;         // Ctrl-C cancels the run
+  // For tests: faults armed just before XfmDo, and a cancel at the k-th progress report.
+  std::optional<portable::Faults> faultsDuringRun;
+  long cancelAtReport = 0;
+};
+
+enum class RunStatus { Completed, Failed, Cancelled, UsageError };
+
+struct DocumentSummary {
+  long sampleRate = 0;
+  int channels = 0;
+  long frames = 0;
+  long selStart = 0;
+  long selEnd = -1;
+};
+DocumentSummary Summarize(const Document& doc);
+
+struct RunReport {
+  RunStatus status = RunStatus::Failed;
+  std::string message;  // one line saying what went wrong (or what was done)
+  WORD queryResult = 0;
+  std::optional<BOOL> initResult;  // absent when the stored block was used
+  std::optional<WORD> setupResult;
+  std::optional<LONG> doResult;
+  std::optional<BOOL> destroyResult;
+  DocumentSummary before, after;
+  bool documentChanged = false;
+  std::vector<portable::Event> journal;
+  std::vector<portable::ClipboardItem> clipboard;
+  std::vector<std::string> statusTexts;
+  long progressReports = 0;
+  std::vector<uint8_t> block;  // the parameter block after the run
+};
+
+// Checks the --set and --press names against the module's dialog templates before a
+// run: an unknown or ambiguous name is a usage error naming the candidates.
+bool CheckControlNames(const Module& module, const RunOptions& options, std::string& error);
+
+RunReport RunCommand(const Module& module, Document& doc, const RunOptions& options, const StateStore& store);
+
+int ExitCode(RunStatus status);
+
+// The report as the --json object.
+Json ReportJson(const Module& module, const RunReport& report);
+Json DialogJson(const portable::DialogState& dialog);
+Json ClipboardJson(const std::vector<portable::ClipboardItem>& items);
+Json DocumentJson(const DocumentSummary& doc);
+Json DescriptorJson(const Module& module);
+
+}  // namespace tovrel::host
+
+namespace tovrel::host {
+
+// The settings as a user would find them now: the parameter block (stored, or the
+// module's defaults) and the settings dialog opened on a document and cancelled.
+struct SettingsView {
+  std::vector<uint8_t> block;
+  bool fromStore = false;
+  std::optional<portable::DialogState> dialog;  // absent when the module shows none here
+};
+SettingsView PeekSettings(const Module& module, Document& doc, const StateStore& store);
+
+// The fields of a parameter block decoded by its type string.
+Json BlockJson(const std::string& typeString, const std::vector<uint8_t>& block);
+
+}  // namespace tovrel::host

@@ -1,0 +1,260 @@
+#include "host/user.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+namespace tovrel::host {
+
+using portable::ControlKind;
+using portable::ControlState;
+using portable::DialogState;
+
+namespace {
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  auto e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+bool Settable(const ControlState& c) {
+  return c.kind == ControlKind::Edit || c.kind == ControlKind::ComboBox || c.kind == ControlKind::CheckBox ||
+         c.kind == ControlKind::RadioButton || c.kind == ControlKind::PushButton;
+}
+
+bool ParseOnOff(const std::string& value, bool& on) {
+  std::string v = Lower(Trim(value));
+  if (v == "on" || v == "1" || v == "yes" || v == "true") { on = true; return true; }
+  if (v == "off" || v == "0" || v == "no" || v == "false") { on = false; return true; }
+  return false;
+}
+
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
+}  // namespace
+
+std::string NormalizeLabel(const std::string& text) {
+  std::string s;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (text[k] == '&') {
+      if (k + 1 < text.size() && text[k + 1] == '&') { s += '&'; ++k; }
+      continue;
+    }
+    s += text[k];
+  }
+  s = Trim(s);
+  while (!s.empty() && s.back() == ':') s.pop_back();
+  return Lower(Trim(s));
+}
+
+std::string ControlLabel(const DialogState& dialog, std::size_t index) {
+  const ControlState& c = dialog.controls[index];
+  if (c.kind == ControlKind::Edit || c.kind == ControlKind::ComboBox) {
+    for (std::size_t k = index; k-- > 0;) {
+      const ControlState& before = dialog.controls[k];
+      if (before.kind == ControlKind::Static && before.id != 1033 && !Trim(before.text).empty()) return before.text;
+      if (before.kind != ControlKind::Static && before.kind != ControlKind::GroupBox) break;
+    }
+    return "";
+  }
+  return c.text;
+}
+
+std::string ControlValue(const ControlState& c) {
+  switch (c.kind) {
+    case ControlKind::ComboBox:
+      return c.selection >= 0 && c.selection < static_cast<int>(c.items.size()) ? c.items[c.selection] : "";
+    case ControlKind::CheckBox:
+    case ControlKind::RadioButton:
+      return c.check == 1 ? "on" : (c.check == 2 ? "indeterminate" : "off");
+    default:
+      return c.text;
+  }
+}
+
+int FindControl(const DialogState& dialog, const std::string& name, std::string& error) {
+  // A number names the control's id.
+  char* end = nullptr;
+  long id = std::strtol(name.c_str(), &end, 10);
+  if (!name.empty() && *end == '\0') {
+    for (std::size_t k = 0; k < dialog.controls.size(); ++k)
+      if (dialog.controls[k].id == id) return static_cast<int>(k);
+    return -1;
+  }
+  const std::string wanted = NormalizeLabel(name);
+  std::vector<int> matches;
+  for (std::size_t k = 0; k < dialog.controls.size(); ++k) {
+    if (!Settable(dialog.controls[k])) continue;
+    if (NormalizeLabel(ControlLabel(dialog, k)) == wanted) matches.push_back(static_cast<int>(k));
+  }
+  if (matches.empty()) return -1;
+  if (matches.size() == 1) return matches.front();
+  error = "\"" + name + "\" names several controls of \"" + dialog.caption + "\":";
+  for (int k : matches)
+    error += " " + std::to_string(dialog.controls[k].id) + " (" +
+             portable::ControlKindName(dialog.controls[k].kind) + ")";
+  error += "; use the id";
+  return -2;
+}
+
+std::string DescribeSettableControls(const DialogState& dialog) {
+  std::string out;
+  for (std::size_t k = 0; k < dialog.controls.size(); ++k) {
+    const ControlState& c = dialog.controls[k];
+    if (!Settable(c)) continue;
+    if (!out.empty()) out += ", ";
+    std::string label = Trim(ControlLabel(dialog, k));
+    std::string shown;
+    for (char ch : label)
+      if (ch != '&') shown += ch;
+    out += "\"" + (shown.empty() ? std::to_string(c.id) : shown) + "\" (" + std::to_string(c.id) + ", " +
+           portable::ControlKindName(c.kind) + ")";
+  }
+  return out;
+}
+
+ScriptedUser::ScriptedUser(std::vector<ControlSetting> sets, std::vector<std::string> presses,
+                           std::optional<bool> answer, bool interactive, bool printMessages)
+    : sets_(std::move(sets)),
+      setDone_(sets_.size(), false),
+      presses_(std::move(presses)),
+      pressDone_(presses_.size(), false),
+      answer_(answer),
+      interactive_(interactive),
+      printMessages_(printMessages) {}
+
+bool ScriptedUser::Apply(HWND dialog, const DialogState& state, int index, const std::string& value) {
+  const ControlState& c = state.controls[index];
+  const std::string label = Trim(ControlLabel(state, static_cast<std::size_t>(index)));
+  const std::string name = label.empty() ? std::to_string(c.id) : label;
+  auto fail = [&](const std::string& why) {
+    if (usageError_.empty()) usageError_ = why;
+    return false;
+  };
+  if (!c.enabled || !c.visible) return fail("\"" + name + "\" cannot be set: it is " +
+                                            (c.enabled ? "hidden" : "disabled") + " in \"" + state.caption + "\"");
+  switch (c.kind) {
+    case ControlKind::Edit:
+      return portable::TypeText(dialog, c.id, value) || fail("\"" + name + "\" does not take text");
+    case ControlKind::ComboBox: {
+      const std::string wanted = Lower(Trim(value));
+      for (std::size_t k = 0; k < c.items.size(); ++k)
+        if (Lower(Trim(c.items[k])) == wanted) return portable::ChooseItem(dialog, c.id, static_cast<int>(k));
+      char* end = nullptr;
+      long k = std::strtol(value.c_str(), &end, 10);
+      if (!value.empty() && *end == '\0' && k >= 0 && k < static_cast<long>(c.items.size())) {
+        return portable::ChooseItem(dialog, c.id, static_cast<int>(k));
+      }
+      std::string offered;
+      for (std::size_t j = 0; j < c.items.size(); ++j) offered += (j ? ", \"" : "\"") + c.items[j] + "\"";
+      return fail("\"" + value + "\" is not offered by \"" + name + "\"; it offers " + offered);
+    }
+    case ControlKind::CheckBox:
+    case ControlKind::RadioButton: {
+      bool on = false;
+      if (!ParseOnOff(value, on)) return fail("\"" + name + "\" takes on or off, not \"" + value + "\"");
+      if ((c.check == 1) == on) return true;
+      if (c.kind == ControlKind::RadioButton && !on)
+        return fail("\"" + name + "\" is a radio button: switch it off by setting another one of its group on");
+      return portable::Click(dialog, c.id) || fail("\"" + name + "\" cannot be clicked");
+    }
+    default:
+      return fail("\"" + name + "\" is a button: use --press");
+  }
+}
+
+void ScriptedUser::DialogIdle(HWND dialog, int round) {
+  if (round > 0) {
+    // The dialog did not close on its default button: it refused the settings.
+    refusedToClose_ = true;
+    DialogState state = portable::Inspect(dialog);
+    if (state.Find(IDCANCEL)) portable::Click(dialog, IDCANCEL);
+    else portable::PressCloseBox(dialog);
+    return;
+  }
+  DialogState state = portable::Inspect(dialog);
+  std::string error;
+  for (std::size_t k = 0; k < sets_.size(); ++k) {
+    if (setDone_[k]) continue;
+    int index = FindControl(state, sets_[k].control, error);
+    if (index == -2) {
+      if (usageError_.empty()) usageError_ = error;
+      continue;
+    }
+    if (index < 0) continue;
+    setDone_[k] = true;
+    Apply(dialog, state, index, sets_[k].value);
+    state = portable::Inspect(dialog);
+  }
+  if (!usageError_.empty()) {
+    if (!portable::Click(dialog, IDCANCEL)) portable::PressCloseBox(dialog);
+    return;
+  }
+  for (std::size_t k = 0; k < presses_.size(); ++k) {
+    if (pressDone_[k]) continue;
+    int index = FindControl(state, presses_[k], error);
+    if (index < 0) continue;
+    pressDone_[k] = true;
+    portable::Click(dialog, state.controls[index].id);
+    // The press may have ended the dialog.
+    bool open = false;
+    for (HWND w : portable::OpenDialogs()) open = open || w == dialog;
+    if (!open) return;
+    state = portable::Inspect(dialog);
+  }
+  for (const auto& c : state.controls) {
+    if (c.defaultButton && c.enabled && c.visible) {
+      portable::Click(dialog, c.id);
+      return;
+    }
+  }
+  if (state.Find(IDOK)) portable::Click(dialog, IDOK);
+  else portable::PressCloseBox(dialog);
+}
+
+int ScriptedUser::MessageBox(const portable::MessageBoxEvent& box) {
+  if (printMessages_) std::fprintf(stderr, "%s: %s\n", box.caption.c_str(), OneLine(box.text).c_str());
+  const UINT buttons = box.type & MB_TYPEMASK;
+  const bool question = buttons == MB_YESNO || buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL;
+  if (!question) return portable::DefaultAnswer(box.type);
+  const int yes = buttons == MB_OKCANCEL ? IDOK : IDYES;
+  const int no = buttons == MB_OKCANCEL ? IDCANCEL : IDNO;
+  if (answer_) return *answer_ ? yes : no;
+  if (interactive_) {
+    for (;;) {
+      std::fprintf(stderr, "%s [y/n] ", buttons == MB_OKCANCEL ? "OK?" : "Yes or no?");
+      std::fflush(stderr);
+      std::string line;
+      if (!std::getline(std::cin, line)) break;
+      std::string a = Lower(Trim(line));
+      if (a == "y" || a == "yes") return yes;
+      if (a == "n" || a == "no") return no;
+    }
+  }
+  return portable::DefaultAnswer(box.type);
+}
+
+std::vector<std::string> ScriptedUser::Unused() const {
+  std::vector<std::string> out;
+  for (std::size_t k = 0; k < sets_.size(); ++k)
+    if (!setDone_[k]) out.push_back(sets_[k].control);
+  for (std::size_t k = 0; k < presses_.size(); ++k)
+    if (!pressDone_[k]) out.push_back(presses_[k]);
+  return out;
+}
+
+}  // namespace tovrel::host

@@ -1,0 +1,66 @@
+// The user the host puts in front of the dialogs: sets controls by their labels,
+// presses buttons, confirms, and answers questions from options or the terminal.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/portable/faces.h"
+
+namespace tovrel::host {
+
+// A label as a user types it: "&" mnemonics, a trailing ":" and surrounding blanks
+// dropped, lower case.
+std::string NormalizeLabel(const std::string& text);
+
+// The label a person reads for each control: its own text for buttons, the text of
+// the nearest static before it for edits and lists (as Windows assigns mnemonics).
+std::string ControlLabel(const portable::DialogState& dialog, std::size_t index);
+
+// The value a person reads: edit text, selected item, "on"/"off", a static's text.
+std::string ControlValue(const portable::ControlState& control);
+
+// Finds the control a user names (label or numeric id) in one dialog. Returns its
+// index, -1 when the dialog has no such control, -2 when the name matches several
+// (the candidates are then listed in error).
+int FindControl(const portable::DialogState& dialog, const std::string& name, std::string& error);
+
+// Labels of the controls a user can set or press in a dialog, for error messages.
+std::string DescribeSettableControls(const portable::DialogState& dialog);
+
+struct ControlSetting {
+  std::string control;
+  std::string value;
+};
+
+class ScriptedUser : public portable::User {
+ public:
+  ScriptedUser(std::vector<ControlSetting> sets, std::vector<std::string> presses, std::optional<bool> answer,
+               bool interactive, bool printMessages);
+
+  void DialogIdle(HWND dialog, int round) override;
+  int MessageBox(const portable::MessageBoxEvent& box) override;
+
+  // A value that a dialog does not offer, found while the dialog was open.
+  const std::string& usageError() const { return usageError_; }
+  // Settings and presses that no dialog of the run had.
+  std::vector<std::string> Unused() const;
+  // The settings dialog did not accept OK and was cancelled by us.
+  bool refusedToClose() const { return refusedToClose_; }
+
+ private:
+  bool Apply(HWND dialog, const portable::DialogState& state, int index, const std::string& value);
+
+  std::vector<ControlSetting> sets_;
+  std::vector<bool> setDone_;
+  std::vector<std::string> presses_;
+  std::vector<bool> pressDone_;
+  std::optional<bool> answer_;
+  bool interactive_;
+  bool printMessages_;
+  std::string usageError_;
+  bool refusedToClose_ = false;
+};
+
+}  // namespace tovrel::host
