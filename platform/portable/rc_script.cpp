@@ -772,7 +772,7 @@ class Parser {
         {"AUTO3STATE", "BUTTON", BS_AUTO3STATE | WS_TABSTOP, true},
         {"GROUPBOX", "BUTTON", BS_GROUPBOX, true},
         {"EDITTEXT", "EDIT", ES_LEFT | WS_BORDER | WS_TABSTOP, false},
-        {"COMBOBOX", "COMBOBOX", CBS_SIMPLE | WS_TABSTOP, false},
+        {"COMBOBOX", "COMBOBOX", WS_TABSTOP, false},  // CBS_SIMPLE unless a type is given, below
         {"LISTBOX", "LISTBOX", 0x1 | WS_BORDER, false},
         {"SCROLLBAR", "SCROLLBAR", 0, false},
     };
@@ -840,6 +840,7 @@ class Parser {
       Expect(",");
       c.cy = Int();
       TrailingStyles(c, extended);
+      if (word == "COMBOBOX" && (c.style & 0x3) == 0) c.style |= CBS_SIMPLE;
     }
     if (IsBegin()) SkipBlock();  // control data of DIALOGEX
     c.kind = KindOf(c.windowClass, c.style);

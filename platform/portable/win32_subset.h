@@ -291,3 +291,57 @@ TOVREL_PORTABLE_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer
 #define GetWindowText GetWindowTextA
 #define WinHelp WinHelpA
 #define LoadLibrary LoadLibraryA
+
+// ---- Files (platform/portable/files.cpp) --------------------------------------------
+// Byte-stream files opened by name, read and written at a file pointer. A file handle
+// comes from the backend's one handle counter; CloseHandle closes it.
+
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;  // always null here
+typedef struct _OVERLAPPED* LPOVERLAPPED;                    // always null here
+
+typedef struct _SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+extern "C" {
+TOVREL_PORTABLE_API HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                              DWORD disposition, DWORD flags, HANDLE templateFile);
+TOVREL_PORTABLE_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD bytesRead,
+                                         LPOVERLAPPED overlapped);
+TOVREL_PORTABLE_API BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD bytesWritten,
+                                          LPOVERLAPPED overlapped);
+TOVREL_PORTABLE_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+TOVREL_PORTABLE_API DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
+TOVREL_PORTABLE_API BOOL WINAPI CloseHandle(HANDLE object);
+TOVREL_PORTABLE_API BOOL WINAPI DeleteFileA(LPCSTR name);
+TOVREL_PORTABLE_API void WINAPI GetLocalTime(LPSYSTEMTIME time);
+}  // extern "C"
+
+#define CreateFile CreateFileA
+#define DeleteFile DeleteFileA
