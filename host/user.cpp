@@ -139,7 +139,9 @@ ScriptedUser::ScriptedUser(std::vector<ControlSetting> sets, std::vector<std::st
 
 bool ScriptedUser::Apply(HWND dialog, const DialogState& state, int index, const std::string& value) {
   const ControlState& c = state.controls[index];
-  const std::string label = Trim(ControlLabel(state, static_cast<std::size_t>(index)));
+  std::string label;
+  for (char ch : Trim(ControlLabel(state, static_cast<std::size_t>(index))))
+    if (ch != '&') label += ch;
   const std::string name = label.empty() ? std::to_string(c.id) : label;
   auto fail = [&](const std::string& why) {
     if (usageError_.empty()) usageError_ = why;
