@@ -14,7 +14,7 @@ namespace {
 class MemoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    tp::DisarmFaults();
+    tp::ArmFaults({});
     tp::LoadClipboard({});
     while (CloseClipboard()) {
     }
@@ -117,8 +117,14 @@ TEST_F(MemoryTest, ArmedFaultsFailTheKthCallOnce) {
   EXPECT_EQ(GlobalReAlloc(d, 64, GMEM_MOVEABLE), nullptr);
   EXPECT_EQ(GlobalSize(d), 8u);
   GlobalFree(d);
+  // Disarmed: nothing fails, the count goes on.
+  plan.failAllocation = 1;
+  tp::ArmFaults(plan);
   tp::DisarmFaults();
-  EXPECT_EQ(tp::AllocationCount(), 0);
+  HGLOBAL e = GlobalAlloc(GHND, 8);
+  EXPECT_NE(e, nullptr);
+  EXPECT_EQ(tp::AllocationCount(), 1);
+  GlobalFree(e);
 }
 
 TEST_F(MemoryTest, ConcurrentUseFromTwoThreads) {
