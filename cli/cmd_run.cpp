@@ -124,7 +124,7 @@ void RegisterRun(CLI::App& cli, App& app, Commands& commands) {
   cmd->add_option("--new", a.newDocument, "Start from an empty document: RATE[:CHANNELS]");
   cmd->add_option("-o,--output", a.output, "Write the document to FILE after the run");
   cmd->add_option("--select", a.selection, "Selection FROM:TO, inclusive, in frames or seconds (suffix s)");
-  cmd->add_option("--set", a.sets, "Set a dialog control before it is confirmed: CONTROL=VALUE")->take_all();
+  cmd->add_option("--set", a.sets, "Set a dialog control before it is confirmed: CONTROL=VALUE (label or id; an edit's text, a list item's text or #index, on/off)")->take_all();
   cmd->add_option("--press", a.presses, "Press a dialog button before the dialog is confirmed")->take_all();
   cmd->add_flag("--yes", a.yes, "Answer Yes to questions");
   cmd->add_flag("--no", a.no, "Answer No to questions");

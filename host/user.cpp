@@ -156,11 +156,21 @@ bool ScriptedUser::Apply(HWND dialog, const DialogState& state, int index, const
       const std::string wanted = Lower(Trim(value));
       for (std::size_t k = 0; k < c.items.size(); ++k)
         if (Lower(Trim(c.items[k])) == wanted) return portable::ChooseItem(dialog, c.id, static_cast<int>(k));
-      char* end = nullptr;
-      long k = std::strtol(value.c_str(), &end, 10);
-      if (!value.empty() && *end == '\0' && k >= 0 && k < static_cast<long>(c.items.size())) {
-        return portable::ChooseItem(dialog, c.id, static_cast<int>(k));
+      // An index: "#N" always; a bare number only where no item reads as a number, so
+      // that "3" in a list of orders is the order 3, not the fourth item.
+      bool numericItems = false;
+      for (const auto& item : c.items) {
+        char* e = nullptr;
+        std::strtol(item.c_str(), &e, 10);
+        numericItems = numericItems || e != item.c_str();
       }
+      std::string index = Trim(value);
+      if (!index.empty() && index[0] == '#') index.erase(0, 1);
+      else if (numericItems) index.clear();
+      char* end = nullptr;
+      long k = std::strtol(index.c_str(), &end, 10);
+      if (!index.empty() && *end == '\0' && k >= 0 && k < static_cast<long>(c.items.size()))
+        return portable::ChooseItem(dialog, c.id, static_cast<int>(k));
       std::string offered;
       for (std::size_t j = 0; j < c.items.size(); ++j) offered += (j ? ", \"" : "\"") + c.items[j] + "\"";
       return fail("\"" + value + "\" is not offered by \"" + name + "\"; it offers " + offered);

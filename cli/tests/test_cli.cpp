@@ -1,0 +1,140 @@
+// The tovrel command as scripts use it: its exit statuses, its files and its JSON.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "tovrel-cli-XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    ASSERT_NE(mkdtemp(buf.data()), nullptr);
+    dir_ = buf.data();
+    const char* build = std::getenv("TOVREL_BUILD_DIR");
+    ASSERT_NE(build, nullptr);
+    tovrel_ = std::string(build) + "/cli/tovrel";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // Runs tovrel with the arguments; returns the exit status, stdout in out, stderr in err.
+  int Run(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
+    std::string cmd = "TOVREL_HOME='" + dir_ + "/home' '" + tovrel_ + "' " + args + " </dev/null 2>'" + dir_ +
+                      "/err' >'" + dir_ + "/out'";
+    int status = std::system(cmd.c_str());
+    if (out) *out = Slurp(dir_ + "/out");
+    if (err) *err = Slurp(dir_ + "/err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  static std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  std::vector<short> ReadWav(const std::string& path, int* channels = nullptr) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<short> s(static_cast<std::size_t>(info.frames * info.channels));
+    sf_readf_short(f, s.data(), info.frames);
+    sf_close(f);
+    if (channels) *channels = info.channels;
+    return s;
+  }
+  std::string dir_;
+  std::string tovrel_;
+};
+
+TEST_F(Cli, ListsTheGenerator) {
+  std::string out;
+  ASSERT_EQ(Run("list", &out), 0);
+  EXPECT_NE(out.find("seqsource"), std::string::npos);
+  EXPECT_NE(out.find("Tovrel\\MLS Signal"), std::string::npos);
+  EXPECT_NE(out.find("Generate MLS Signal"), std::string::npos);
+  ASSERT_EQ(Run("list --json", &out), 0);
+  EXPECT_NE(out.find("\"menuPath\":\"Tovrel\\\\MLS Signal\""), std::string::npos);
+}
+
+TEST_F(Cli, RunWritesTheSequenceReportsItAndKeepsTheSettings) {
+  std::string out, err;
+  const std::string x = dir_ + "/x.wav";
+  ASSERT_EQ(Run("run \"MLS Signal\" --new 44100:1 --set \"MLS Order=3\" --set Amplitude=1000 -o '" + x + "' --json",
+                &out, &err),
+            0)
+      << err;
+  EXPECT_EQ(ReadWav(x), (std::vector<short>{-1000, -1000, 1000, -1000, 1000, 1000, -1000}));
+  EXPECT_NE(out.find("\"XfmDo\":7"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"id\":1034,\"kind\":\"combobox\",\"label\":\"&MLS Order\",\"value\":\"3\""), std::string::npos)
+      << out;
+
+  // The next run starts from these settings, in stereo with equal channels.
+  const std::string y = dir_ + "/y.wav";
+  ASSERT_EQ(Run("run seqsource --new 48000:2 -o '" + y + "'"), 0);
+  int channels = 0;
+  std::vector<short> s = ReadWav(y, &channels);
+  EXPECT_EQ(channels, 2);
+  EXPECT_EQ(s, (std::vector<short>{-1000, -1000, -1000, -1000, 1000, 1000, -1000, -1000, 1000, 1000, 1000, 1000,
+                                   -1000, -1000}));
+}
+
+TEST_F(Cli, ExitStatusesTellUsageDocumentAndModuleFailures) {
+  std::string err;
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 --set \"MLS Ordr=3\"", nullptr, &err), 2);
+  EXPECT_NE(err.find("\"MLS Order\""), std::string::npos) << err;
+  EXPECT_NE(err.find("\"Amplitude\""), std::string::npos) << err;
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 --set \"MLS Order=22\"", nullptr, &err), 2);
+  EXPECT_NE(err.find("\"21\""), std::string::npos) << err;
+  EXPECT_EQ(Run("run \"No Such Command\" --new 44100", nullptr, &err), 2);
+  EXPECT_NE(err.find("MLS Signal"), std::string::npos);
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 44100:3"), 2);
+  EXPECT_EQ(Run("run \"MLS Signal\" '" + dir_ + "/missing.wav'", nullptr, &err), 3);
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 --press Cancel", nullptr, &err), 1);
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 -o '" + dir_ + "/no/such/dir/x.wav'"), 3);
+  EXPECT_EQ(Run("frobnicate"), 2);
+}
+
+TEST_F(Cli, ClipboardLoadsShowsSavesAndClears) {
+  // A WAV file made by the generator goes onto the clipboard and back out byte for byte.
+  const std::string x = dir_ + "/x.wav";
+  ASSERT_EQ(Run("run \"MLS Signal\" --new 8000 --set \"MLS Order=4\" --set Amplitude=500 -o '" + x + "'"), 0);
+  std::string out;
+  ASSERT_EQ(Run("clip load '" + x + "'"), 0);
+  ASSERT_EQ(Run("clip show", &out), 0);
+  EXPECT_NE(out.find("8000 Hz, 1 channel, 16-bit, 15 frames, peak 500"), std::string::npos) << out;
+  const std::string saved = dir_ + "/saved.wav";
+  ASSERT_EQ(Run("clip save '" + saved + "'"), 0);
+  EXPECT_EQ(ReadWav(saved), ReadWav(x));
+  EXPECT_EQ(fs::file_size(saved), 44u + 30u);  // the canonical image, nothing more
+
+  std::ofstream(dir_ + "/note.txt") << "C50\t1.5\n";
+  ASSERT_EQ(Run("clip load '" + dir_ + "/note.txt'"), 0);
+  ASSERT_EQ(Run("clip show --json", &out), 0);
+  EXPECT_NE(out.find("\"text\":\"C50\\t1.5\\n\""), std::string::npos) << out;
+  ASSERT_EQ(Run("clip clear"), 0);
+  ASSERT_EQ(Run("clip show", &out), 0);
+  EXPECT_NE(out.find("empty"), std::string::npos);
+  EXPECT_EQ(Run("clip save '" + dir_ + "/nothing.wav'"), 1);
+}
+
+TEST_F(Cli, DemoWritesTheDefaultSequence) {
+  std::string out;
+  const std::string demo = dir_ + "/demo.wav";
+  ASSERT_EQ(Run("demo -o '" + demo + "'", &out), 0);
+  EXPECT_EQ(ReadWav(demo).size(), 32767u);
+}
+
+}  // namespace
