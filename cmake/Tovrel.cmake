@@ -62,11 +62,12 @@ function(tovrel_add_test name)
   tovrel_warnings(${name})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   # Tests that load modules find them in the build tree.
-  get_property(mods GLOBAL PROPERTY TOVREL_MODULES)
-  gtest_discover_tests(${name}
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${T_LABELS}"
-               ENVIRONMENT "TOVREL_MODULE_PATH=${CMAKE_BINARY_DIR}/modules;TOVREL_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  # (tests find the modules in TOVREL_BUILD_DIR/modules; one variable, as a list would split here)
+  set(props ENVIRONMENT "TOVREL_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()
 
 set(TOVREL_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "")

@@ -22,6 +22,7 @@ class TestHost {
   TestHost() : home_(MakeHome()), store_(home_) {
     std::vector<std::string> path;
     if (const char* env = std::getenv("TOVREL_MODULE_PATH")) path.push_back(env);
+    if (const char* build = std::getenv("TOVREL_BUILD_DIR")) path.push_back(std::string(build) + "/modules");
     modules_ = LoadAllModules(path);
     portable::LoadClipboard({});
     portable::ClearJournal();
@@ -34,7 +35,7 @@ class TestHost {
   const Module& module(const std::string& name) const {
     for (const auto& m : modules_)
       if (m->name() == name) return *m;
-    throw std::runtime_error("module " + name + " not built (TOVREL_MODULE_PATH)");
+    throw std::runtime_error("module " + name + " not built (TOVREL_BUILD_DIR/modules, TOVREL_MODULE_PATH)");
   }
   const StateStore& store() const { return store_; }
 
