@@ -86,7 +86,10 @@ bool Enabled(const portable::DialogState& d, int id) { return d.Find(id) && d.Fi
 
 std::string ClipboardText(const RunReport& r) {
   for (const auto& item : r.clipboard)
-    if (item.format == CF_TEXT) return std::string(reinterpret_cast<const char*>(item.bytes.data()));
+    if (item.format == CF_TEXT) {
+      const std::string bytes(item.bytes.begin(), item.bytes.end());
+      return bytes.substr(0, bytes.find('\0'));
+    }
   return "<no text>";
 }
 
@@ -115,12 +118,12 @@ TEST(AcousticModule, DescribesItselfAndOffersItsDefaults) {
   EXPECT_EQ(*r.setupResult, 0);
   EXPECT_FALSE(r.doResult.has_value());
   const AcousticParams b = BlockOf(r);
-  EXPECT_EQ(b.rtuUpper, -5.0f);
-  EXPECT_EQ(b.rtuLower, -15.0f);
-  EXPECT_EQ(b.threshold, 10000);
-  EXPECT_EQ(b.noiseCorrection, 1);
-  EXPECT_EQ(b.window, 0u);  // Cancel stores nothing
-  EXPECT_EQ(b.instance, 0u);
+  EXPECT_EQ(+b.rtuUpper, -5.0f);
+  EXPECT_EQ(+b.rtuLower, -15.0f);
+  EXPECT_EQ(+b.threshold, 10000);
+  EXPECT_EQ(+b.noiseCorrection, 1);
+  EXPECT_EQ(+b.window, 0u);  // Cancel stores nothing
+  EXPECT_EQ(+b.instance, 0u);
   const auto* settings = Find(r, 100);
   ASSERT_NE(settings, nullptr);
   EXPECT_EQ(settings->caption, "Acoustical Parameters");
@@ -151,12 +154,12 @@ TEST(AcousticModule, SettingsAreClampedOnOk) {
     RunReport r = host.Run("acoustic", doc, o);
     ASSERT_EQ(*r.setupResult, 1) << r.message;
     const AcousticParams b = BlockOf(r);
-    EXPECT_EQ(b.rtuUpper, c.wantUpper) << c.upper;
-    EXPECT_EQ(b.rtuLower, c.wantLower) << c.lower;
-    EXPECT_EQ(b.threshold, c.wantThreshold) << c.threshold;
-    EXPECT_EQ(b.noiseCorrection, 0);
-    EXPECT_EQ(b.window, HandleToField(portable::HostWindow()));
-    EXPECT_NE(b.instance, 0u);
+    EXPECT_EQ(+b.rtuUpper, c.wantUpper) << c.upper;
+    EXPECT_EQ(+b.rtuLower, c.wantLower) << c.lower;
+    EXPECT_EQ(+b.threshold, c.wantThreshold) << c.threshold;
+    EXPECT_EQ(+b.noiseCorrection, 0);
+    EXPECT_EQ(+b.window, HandleToField(portable::HostWindow()));
+    EXPECT_NE(+b.instance, 0u);
   }
 }
 
@@ -198,8 +201,8 @@ TEST(AcousticModule, MonoResultsDialogAndReport) {
   for (const auto& e : r.journal) beeped = beeped || std::holds_alternative<portable::BeepEvent>(e);
   EXPECT_TRUE(beeped);
   // The store's addresses do not outlive the run.
-  EXPECT_EQ(BlockOf(r).values, 0u);
-  EXPECT_EQ(BlockOf(r).flags, 0u);
+  EXPECT_EQ(+BlockOf(r).values, 0u);
+  EXPECT_EQ(+BlockOf(r).flags, 0u);
   EXPECT_EQ(portable::Memory().lockedBlocks, 0);
 }
 
@@ -262,7 +265,7 @@ TEST(AcousticModule, RowWindowButtonsFollowTheSampleRate) {
   EXPECT_EQ(Text(*d, 1016), "2k");
   const AcousticResults want = Expected(doc);
   EXPECT_EQ(Text(*d, 1060 + 11 * 5 + kTs), FormatGeneral(want.values[7 * kParameters + kTs], 4));  // 2 kHz
-  EXPECT_EQ(BlockOf(r).firstRow, 2);
+  EXPECT_EQ(+BlockOf(r).firstRow, 2);
 }
 
 TEST(AcousticModule, NoiseCorrectionOffShowsDashes) {
@@ -454,7 +457,7 @@ TEST(AcousticModule, BatchModeConfirmsBothDialogs) {
   RunReport r = host.Run("acoustic", doc, batch);
   EXPECT_EQ(r.status, RunStatus::Completed) << r.message;
   ASSERT_NE(Find(r, 107), nullptr);
-  EXPECT_EQ(BlockOf(r).threshold, 10000);  // the stored settings, not the ones offered
+  EXPECT_EQ(+BlockOf(r).threshold, 10000);  // the stored settings, not the ones offered
 }
 
 }  // namespace
