@@ -1,0 +1,56 @@
+// A simulated measurement: a document played (looped) through a known system and
+// recorded, as a user without a sound card tries the suite. The excitation is taken as
+// periodic and the system as having settled, so the recording starts at any phase of
+// the steady state.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/document.h"
+
+namespace tovrel::host {
+
+// One impulse response per recorded channel, in full-scale units (1.0 passes a sample unchanged).
+struct SimulatedSystem {
+  std::string description;
+  std::vector<std::vector<double>> channels;
+};
+
+// Parses a system: channels separated by "/", each one of
+//   delay:N        a pure delay of N frames
+//   gain:G         a gain (negative inverts)
+//   fir:a,b,c,...  a short FIR filter
+//   room:T[:MS]    a small room: direct sound, then a diffuse tail decaying with
+//                  reverberation time T seconds, MS milliseconds long (default 3 T)
+// or the name of an audio file whose channels are the responses (samples / 32768).
+// The rate is needed for rooms and to check a file's rate.
+std::optional<SimulatedSystem> ParseSystem(const std::string& spec, long sampleRate, std::string& error);
+
+struct Recording {
+  long periods = 2;                       // whole excitation periods recorded
+  long phase = 0;                         // frames of the period skipped before the recording starts
+  std::optional<double> noiseDbfs;        // white noise RMS relative to full scale
+  uint32_t seed = 1;                      // noise and room tails are repeatable
+};
+
+struct SimulationResult {
+  Document recording;
+  long clipped = 0;  // samples limited to the 16-bit range
+};
+
+// Plays the excitation's selection (the whole document when nothing is selected) through
+// the system. A mono excitation feeds every channel of the system; a stereo one feeds
+// channel c through response c (a one-channel system serves both).
+std::optional<SimulationResult> Simulate(const Document& excitation, const SimulatedSystem& system,
+                                         const Recording& recording, std::string& error);
+
+// The steady-state (circular) response of one period x through h: y[n] = sum_k h[k] x[(n - k) mod N].
+// Automatic: exact sums for short work, the FFT of a zero-padded linear convolution otherwise.
+enum class ConvolutionMethod { Automatic, Direct, Fft };
+std::vector<double> CircularConvolve(const std::vector<double>& x, const std::vector<double>& h,
+                                     ConvolutionMethod method = ConvolutionMethod::Automatic);
+
+}  // namespace tovrel::host
