@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libcli11-dev
   libfftw3-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()
