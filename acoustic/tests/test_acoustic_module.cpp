@@ -11,6 +11,7 @@
 #include "acoustic/acoustic/acoustic_block.h"
 #include "acoustic/parameters.h"
 #include "acoustic/report.h"
+#include "acoustic/response.h"
 #include "frame/format.h"
 #include "frame/paramblock.h"
 #include "host/session.h"
@@ -50,18 +51,9 @@ Document Response(long rate, int channels, double seconds, std::vector<double> r
 
 // The parameters the kernels give for the document, as the module should show them.
 AcousticResults Expected(const Document& doc, AnalysisSettings s = {}) {
-  AcousticResults r{};
-  std::memset(r.flags, 'n', sizeof r.flags);
-  const long n = doc.selectionLength();
-  std::vector<float> source(n), work(n);
-  for (int c = 0; c < doc.channels; ++c) {
-    for (long k = 0; k < n; ++k) source[k] = doc.samples[static_cast<std::size_t>(doc.selStart + k) * doc.channels + c];
-    std::span<char> noise = c == 0 ? std::span<char>(r.flags + kNoiseFlagsOffset, kRows) : std::span<char>();
-    AnalyseChannel(source, work, static_cast<float>(doc.sampleRate), s,
-                   std::span<float, kChannelValues>(r.values + c * kChannelValues, kChannelValues),
-                   std::span<char, kChannelValues>(r.flags + c * kChannelValues, kChannelValues), noise, {});
-  }
-  return r;
+  const auto first = doc.samples.begin() + static_cast<std::ptrdiff_t>(doc.selStart) * doc.channels;
+  const std::vector<int16_t> selection(first, first + doc.selectionLength() * doc.channels);
+  return AnalyseResponse(selection, doc.channels, static_cast<float>(doc.sampleRate), s).results;
 }
 
 AcousticParams BlockOf(const RunReport& r) {
