@@ -53,13 +53,14 @@ std::vector<uint8_t> MeasurementFile(std::vector<float>* pointsOut = nullptr) {
 class FilterDriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* env = std::getenv("TOVREL_MODULE_PATH");
-    std::vector<std::string> problems;
-    modules = LoadAllModules({env ? env : "."}, &problems);
+    std::vector<std::string> path, problems;
+    if (const char* build = std::getenv("TOVREL_BUILD_DIR")) path.push_back(std::string(build) + "/modules");
+    if (const char* env = std::getenv("TOVREL_MODULE_PATH")) path.push_back(env);
+    modules = LoadAllModules(path, &problems);
     filters = FileFilters(modules, &problems);
     for (const auto& f : filters)
       if (f->name() == "timfilter") tim = f.get();
-    ASSERT_NE(tim, nullptr) << "timfilter module not built (TOVREL_MODULE_PATH)";
+    ASSERT_NE(tim, nullptr) << "timfilter module not built (TOVREL_BUILD_DIR/modules, TOVREL_MODULE_PATH)";
     std::string pattern = (fs::temp_directory_path() / "filter-driver-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir = pattern;

@@ -52,8 +52,11 @@ struct Filter {
   CloseFilterOutputFn closeOutput;
 
   Filter() {
-    const char* dir = std::getenv("TOVREL_MODULE_PATH");
-    module = LoadLibraryA((std::string(dir ? dir : ".") + "/timfilter.so").c_str());
+    // The build tree's modules folder, or the module path.
+    const char* build = std::getenv("TOVREL_BUILD_DIR");
+    const char* path = std::getenv("TOVREL_MODULE_PATH");
+    const std::string dir = build ? std::string(build) + "/modules" : path ? path : ".";
+    module = LoadLibraryA((dir + "/timfilter.so").c_str());
     if (!module) return;
     query = Get<QueryVornFilterFn>(module, "QueryVornFilter");
     understands = Get<FilterUnderstandsFormatFn>(module, "FilterUnderstandsFormat");
@@ -135,7 +138,7 @@ std::vector<uint8_t> MeasurementSettings() {
 class TimFilterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(f.module, nullptr) << "timfilter module not built (TOVREL_MODULE_PATH)";
+    ASSERT_NE(f.module, nullptr) << "timfilter module not built (TOVREL_BUILD_DIR/modules, TOVREL_MODULE_PATH)";
     std::string pattern = (fs::temp_directory_path() / "timfilter-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir = pattern;
@@ -324,6 +327,26 @@ TEST_F(TimFilterTest, RecordsLongerThanTheBufferAreReadFromTheFile) {
   EXPECT_EQ(o.samples[69000], -32767);
   EXPECT_EQ(Item(o.handle, 32), "Loudspeaker A, 1 m");
   f.closeInput(o.handle);
+}
+
+TEST_F(TimFilterTest, WithoutMemoryForTheBufferThePointsComeFromTheFile) {
+  TimImage tim;
+  for (int i = 0; i < 9000; ++i) tim.points.push_back(0.001f * static_cast<float>(i % 301 - 150));
+  const auto path = Save("nobuffer.tim", tim.Build());
+  tp::ArmFaults({.failAllocation = 2});  // the state block is had, the 256 KB buffer is not
+  auto o = Open(path);
+  tp::DisarmFaults();
+  ASSERT_NE(o.handle, nullptr);
+  ASSERT_EQ(o.samples.size(), 9000u);
+  const double peak = std::fabs(tim.points[0]);
+  for (std::size_t i = 0; i < 9000; ++i)
+    ASSERT_EQ(o.samples[i], static_cast<int16_t>(std::round(tim.points[i] / peak * 32767.0))) << i;
+  EXPECT_EQ(Item(o.handle, 21), "on axis, 85 dB");
+  f.closeInput(o.handle);
+
+  tp::ArmFaults({.failAllocation = 1});  // not even the state block
+  EXPECT_EQ(Open(path).handle, nullptr);
+  tp::DisarmFaults();
 }
 
 TEST_F(TimFilterTest, MalformedFilesAreRefusedWithAReason) {
