@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "host/user.h"
+
 namespace tovrel::cli {
 
 void PrintResultDialogs(const host::Module&, const host::RunReport& report) {
@@ -15,10 +17,7 @@ void PrintResultDialogs(const host::Module&, const host::RunReport& report) {
       continue;
     }
     std::fprintf(stderr, "%s\n", d->final.caption.c_str());
-    for (const auto& c : d->final.controls) {
-      if (c.kind != portable::ControlKind::Static || !c.visible || c.text.empty()) continue;
-      std::fprintf(stderr, "  %s\n", c.text.c_str());
-    }
+    for (const auto& line : host::DialogTextLines(d->final)) std::fprintf(stderr, "  %s\n", line.c_str());
   }
 }
 

@@ -111,6 +111,26 @@ int FindControl(const DialogState& dialog, const std::string& name, std::string&
   return -2;
 }
 
+std::vector<std::string> DialogTextLines(const DialogState& dialog) {
+  std::vector<const ControlState*> statics;
+  for (const auto& c : dialog.controls)
+    if (c.kind == ControlKind::Static && c.visible && !Trim(c.text).empty()) statics.push_back(&c);
+  std::stable_sort(statics.begin(), statics.end(), [](const ControlState* a, const ControlState* b) {
+    return a->y + 2 < b->y || (std::abs(a->y - b->y) <= 2 && a->x < b->x);
+  });
+  std::vector<std::string> lines;
+  int rowY = 0;
+  for (const ControlState* c : statics) {
+    if (lines.empty() || std::abs(c->y - rowY) > 2) {
+      lines.push_back(Trim(c->text));
+      rowY = c->y;
+    } else {
+      lines.back() += " " + Trim(c->text);
+    }
+  }
+  return lines;
+}
+
 std::string DescribeSettableControls(const DialogState& dialog) {
   std::string out;
   for (std::size_t k = 0; k < dialog.controls.size(); ++k) {

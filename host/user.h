@@ -26,6 +26,10 @@ std::string ControlValue(const portable::ControlState& control);
 // (the candidates are then listed in error).
 int FindControl(const portable::DialogState& dialog, const std::string& name, std::string& error);
 
+// The texts of a dialog's visible statics as a person reads them: one line per row of
+// the layout, left to right ("Length: 32767 Samples").
+std::vector<std::string> DialogTextLines(const portable::DialogState& dialog);
+
 // Labels of the controls a user can set or press in a dialog, for error messages.
 std::string DescribeSettableControls(const portable::DialogState& dialog);
 

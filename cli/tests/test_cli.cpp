@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -130,11 +131,24 @@ TEST_F(Cli, ClipboardLoadsShowsSavesAndClears) {
   EXPECT_EQ(Run("clip save '" + dir_ + "/nothing.wav'"), 1);
 }
 
-TEST_F(Cli, DemoWritesTheDefaultSequence) {
+TEST_F(Cli, DemoMeasuresTheSimulatedRoom) {
   std::string out;
-  const std::string demo = dir_ + "/demo.wav";
-  ASSERT_EQ(Run("demo -o '" + demo + "'", &out), 0);
-  EXPECT_EQ(ReadWav(demo).size(), 32767u);
+  const std::string demo = dir_ + "/demo";
+  ASSERT_EQ(Run("demo --dir '" + demo + "'", &out), 0) << out;
+  EXPECT_EQ(ReadWav(demo + "/excitation.wav").size(), 32767u);
+  EXPECT_EQ(ReadWav(demo + "/recording.wav").size(), 4u * 32767u);
+  if (fs::exists(demo + "/response.wav")) {
+    // The recovered response matches the room's own to within the noise of the recording.
+    std::vector<short> recovered = ReadWav(demo + "/response.wav"), truth = ReadWav(demo + "/true-response.wav");
+    ASSERT_EQ(recovered.size(), truth.size());
+    double signal = 0, difference = 0;
+    for (std::size_t k = 0; k < truth.size(); ++k) {
+      signal += double(truth[k]) * truth[k];
+      difference += double(recovered[k] - truth[k]) * (recovered[k] - truth[k]);
+    }
+    EXPECT_LT(10 * std::log10(difference / signal), -50.0);
+    EXPECT_NE(out.find("Rescaled from: "), std::string::npos);
+  }
 }
 
 }  // namespace
