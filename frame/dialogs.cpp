@@ -63,7 +63,7 @@ void EndSettings(HWND dialog, const DialogStateText& state, INT_PTR result) {
 
 }  // namespace
 
-INT_PTR SettingsDialogProc(const SettingsDialog& spec, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR SettingsDialogProc(const SettingsDialog& hooks, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
       auto* context = reinterpret_cast<XfmContext*>(lParam);
@@ -74,7 +74,7 @@ INT_PTR SettingsDialogProc(const SettingsDialog& spec, HWND dialog, UINT message
       }
       WriteDialogState(dialog, block, context->paramHandle, context);
       if (context->dialogInit) context->dialogInit(dialog, 0);
-      if (spec.fill) spec.fill(dialog, block, context);
+      if (hooks.fill) hooks.fill(dialog, block, context);
       ConfirmIfBatch(dialog, context);
       return TRUE;
     }
@@ -89,14 +89,14 @@ INT_PTR SettingsDialogProc(const SettingsDialog& spec, HWND dialog, UINT message
       int id = LOWORD(wParam);
       int code = HIWORD(wParam);
       if (id == IDOK) {
-        INT_PTR result = spec.confirm ? spec.confirm(dialog, block, context) : 1;
+        INT_PTR result = hooks.confirm ? hooks.confirm(dialog, block, context) : 1;
         if (result >= 0) EndSettings(dialog, state, result);
       } else if (id == IDCANCEL) {
         EndSettings(dialog, state, 0);
-      } else if (id == spec.helpButton) {
-        ShowHelp(dialog, spec.helpKeyword);
-      } else if (spec.command) {
-        spec.command(dialog, id, code, block, context);
+      } else if (id == hooks.helpButton) {
+        ShowHelp(dialog, hooks.helpKeyword);
+      } else if (hooks.command) {
+        hooks.command(dialog, id, code, block, context);
       }
       return TRUE;
     }
@@ -114,14 +114,14 @@ WORD RunSettingsDialog(HWND parent, HINSTANCE instance, XfmContext* context, int
   return static_cast<WORD>(result);
 }
 
-INT_PTR ResultDialogProc(const ResultDialog& spec, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR ResultDialogProc(const ResultDialog& hooks, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
       auto* context = reinterpret_cast<XfmContext*>(lParam);
       if (context) {
         void* block = GlobalLock(context->paramHandle);
         if (block) {
-          if (spec.fill) spec.fill(dialog, block, context);
+          if (hooks.fill) hooks.fill(dialog, block, context);
           GlobalUnlock(context->paramHandle);
         }
         ConfirmIfBatch(dialog, context);
@@ -136,7 +136,7 @@ INT_PTR ResultDialogProc(const ResultDialog& spec, HWND dialog, UINT message, WP
         EndDialog(dialog, 1);
         return TRUE;
       }
-      if (spec.command) return spec.command(dialog, LOWORD(wParam), HIWORD(wParam));
+      if (hooks.command) return hooks.command(dialog, LOWORD(wParam), HIWORD(wParam));
       return FALSE;
     default:
       return FALSE;

@@ -51,7 +51,7 @@ struct SettingsDialog {
 };
 
 // The common settings dialog procedure; a module's DIALOGMsgProc forwards to it.
-INT_PTR SettingsDialogProc(const SettingsDialog& spec, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR SettingsDialogProc(const SettingsDialog& hooks, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // DialogBoxParam on the module's own template with the procedure fetched from the
 // module by ordinal (or by name when procName is given); the result as 16 bits,
@@ -66,7 +66,7 @@ struct ResultDialog {
   // Other commands (may be null); returns TRUE when handled.
   BOOL (*command)(HWND dialog, int id, int code);
 };
-INT_PTR ResultDialogProc(const ResultDialog& spec, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR ResultDialogProc(const ResultDialog& hooks, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Shows the result dialog (template 107 unless given) with the procedure at ordinal 101.
 INT_PTR ShowResultDialog(HWND owner, HINSTANCE instance, XfmContext* context, int templateId = kResultTemplate);
