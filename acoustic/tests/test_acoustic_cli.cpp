@@ -1,0 +1,130 @@
+// The acoustical parameters as the tovrel command prints them.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "frame/clipwave.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class AcousticCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "tovrel-acoustic-XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    ASSERT_NE(mkdtemp(buf.data()), nullptr);
+    dir_ = buf.data();
+    const char* build = std::getenv("TOVREL_BUILD_DIR");
+    ASSERT_NE(build, nullptr);
+    tovrel_ = std::string(build) + "/cli/tovrel";
+    if (!fs::exists(tovrel_)) GTEST_SKIP() << "the tovrel command is not built";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  int Run(const std::string& args, std::string* out = nullptr) {
+    const std::string cmd = "TOVREL_HOME='" + dir_ + "/home' '" + tovrel_ + "' " + args + " </dev/null 2>'" + dir_ +
+                            "/err' >'" + dir_ + "/out'";
+    const int status = std::system(cmd.c_str());
+    if (out) *out = Slurp(dir_ + "/out");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  static std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  std::string Wav(const std::string& name, int channels, long rate, const std::vector<int16_t>& samples) {
+    std::vector<char> image(kWavHeaderBytes + samples.size() * 2);
+    WriteWavHeader(image.data(), channels, rate, static_cast<uint32_t>(samples.size() * 2));
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+      image[kWavHeaderBytes + 2 * k] = static_cast<char>(samples[k] & 0xff);
+      image[kWavHeaderBytes + 2 * k + 1] = static_cast<char>((samples[k] >> 8) & 0xff);
+    }
+    const std::string path = dir_ + "/" + name;
+    std::ofstream(path, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
+    return "'" + path + "'";
+  }
+  std::string dir_;
+  std::string tovrel_;
+};
+
+std::vector<int16_t> Decay(long rate, int channels, double seconds) {
+  std::vector<int16_t> x(static_cast<std::size_t>(rate * seconds) * channels);
+  unsigned seed = 1;
+  for (std::size_t k = 0; k < x.size(); ++k) {
+    seed = seed * 1103515245u + 12345u;
+    const double noise = static_cast<double>((seed >> 8) & 0xffff) / 32768.0 - 1.0;
+    const double t = static_cast<double>(k / channels) / rate;
+    x[k] = static_cast<int16_t>(std::lround(30000 * noise * std::pow(10.0, -3.0 * t / (0.4 + 0.2 * (k % channels)))));
+  }
+  x[0] = 30000;
+  return x;
+}
+
+TEST_F(AcousticCli, PrintsTheReportThatCopyPlacesOnTheClipboard) {
+  for (int channels : {1, 2}) {
+    const std::string ir = Wav("ir.wav", channels, 44100, Decay(44100, channels, 0.8));
+    std::string printed, saved;
+    ASSERT_EQ(Run("run \"Acoustical Parameters\" " + ir + " --press \"Copy to Clipboard\"", &printed), 0);
+    ASSERT_EQ(Run("clip save '" + dir_ + "/report.txt'"), 0);
+    saved = Slurp(dir_ + "/report.txt");
+    EXPECT_EQ(printed, saved) << channels;
+    EXPECT_EQ(printed.rfind("OCTAVE BAND ACOUSTICAL PARAMETERS\r\n\r\n", 0), 0u);
+    EXPECT_EQ(printed.find("Right Channel\r\n") != std::string::npos, channels == 2);
+    // Without the press the report is printed all the same, and the clipboard is left alone.
+    ASSERT_EQ(Run("clip clear"), 0);
+    std::string again;
+    ASSERT_EQ(Run("run \"Acoustical Parameters\" " + ir, &again), 0);
+    EXPECT_EQ(again, printed);
+    std::string shown;
+    Run("clip show", &shown);
+    EXPECT_EQ(shown.find("OCTAVE BAND"), std::string::npos) << shown;
+  }
+}
+
+TEST_F(AcousticCli, JsonHoldsEveryValueAndInfiniteClarity) {
+  // A 20 ms decay into a tail of constant magnitude: noise correction removes the whole
+  // tail, so no energy is left after 50 or 80 ms.
+  std::vector<int16_t> x(8000);
+  for (std::size_t k = 0; k < x.size(); ++k) {
+    const double decay = 20000 * std::pow(10.0, -3.0 * static_cast<double>(k) / 8000 / 0.02);
+    x[k] = static_cast<int16_t>(k % 2 ? -std::max(decay, 10.0) : std::max(decay, 10.0));
+  }
+  const std::string ir = Wav("ir.wav", 1, 8000, x);
+  std::string text, json;
+  ASSERT_EQ(Run("run \"Acoustical Parameters\" " + ir, &text), 0);
+  EXPECT_NE(text.find("C50 [dB]\tinf\t"), std::string::npos) << text;
+  ASSERT_EQ(Run("run \"Acoustical Parameters\" " + ir + " --json", &json), 0);
+  EXPECT_NE(json.find("\"C50\":{\"value\":\"inf\",\"valid\":true,\"unit\":\"dB\"}"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"D50\":{\"value\":100,\"valid\":true,\"unit\":\"%\"}"), std::string::npos);
+  EXPECT_NE(json.find("\"channel\":\"mono\""), std::string::npos);
+  EXPECT_NE(json.find("\"band\":\"Lin\",\"centreHz\":null,\"noiseCorrected\":true"), std::string::npos);
+  // 8 kHz: the 4 kHz band is above the highest centre and has no values.
+  EXPECT_NE(json.find("\"band\":\"4K\",\"centreHz\":4000,\"noiseCorrected\":false,\"parameters\":{\"C50\":{\"value\":null,"
+                      "\"valid\":false"),
+            std::string::npos);
+  EXPECT_NE(json.find("\"report\":\"OCTAVE BAND ACOUSTICAL PARAMETERS\\r\\n"), std::string::npos);
+}
+
+TEST_F(AcousticCli, NoReportWithoutAFirstArrival) {
+  const std::string ir = Wav("ir.wav", 1, 8000, std::vector<int16_t>(4000, 100));
+  std::string out;
+  EXPECT_NE(Run("run \"Acoustical Parameters\" " + ir, &out), 0);
+  EXPECT_TRUE(out.empty()) << out;
+  EXPECT_NE(Slurp(dir_ + "/err").find("Can not calculate First Arrival Time."), std::string::npos);
+  ASSERT_NE(Run("run \"Acoustical Parameters\" " + ir + " --json", &out), 0);
+  EXPECT_EQ(out.find("\"acoustic\":{"), std::string::npos);
+}
+
+}  // namespace
