@@ -4,6 +4,8 @@
 #   source scripts/wine-env.sh          exports the environment below
 #   scripts/wine-env.sh init            creates and initialises the prefix (idempotent)
 #   scripts/wine-env.sh run CMD...      runs CMD in that environment, under a display
+#   scripts/wine-env.sh session CMD...  runs CMD (a whole test run) with one Xvfb and one
+#                                       persistent Wine server shared by every Wine step
 #
 # One 32-bit prefix, initialised once up front so that no test pays for (or races on) its
 # creation; no Mono/Gecko installer prompt, no debug noise, no crash dialog. Every Wine step
@@ -41,11 +43,48 @@ tovrel_wine_run() {
   fi
 }
 
+# A display and a running Wine server for everything CMD starts, removed afterwards.
+# Without it each Wine step brings up its own X server and Wine server (seconds each).
+tovrel_wine_session() {
+  tovrel_wine_init
+  local xvfb_pid="" display_file=""
+  if [ -z "${DISPLAY:-}" ]; then
+    display_file="$(mktemp)"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" </dev/null >/dev/null 2>&1 &
+    xvfb_pid=$!
+    local i
+    for i in $(seq 100); do
+      [ -s "$display_file" ] && break
+      sleep 0.1
+    done
+    if [ ! -s "$display_file" ]; then
+      echo "Xvfb did not start" >&2
+      kill "$xvfb_pid" 2>/dev/null
+      return 1
+    fi
+    export DISPLAY=":$(tr -d '[:space:]' <"$display_file")"
+    rm -f "$display_file"
+  fi
+  # Started here with no inherited output, so that no Wine service holds the pipes of a
+  # test runner open.
+  wineserver -p </dev/null >/dev/null 2>&1
+  timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  local rc=0
+  "$@" || rc=$?
+  timeout 60 wineserver -k </dev/null >/dev/null 2>&1 || true
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+  return "$rc"
+}
+
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   set -euo pipefail
   case "${1:-}" in
     init) tovrel_wine_init ;;
     run) shift; tovrel_wine_run "$@" ;;
-    *) echo "usage: $0 init | run CMD..." >&2; exit 2 ;;
+    session) shift; tovrel_wine_session "$@" ;;
+    *) echo "usage: $0 init | run CMD... | session CMD..." >&2; exit 2 ;;
   esac
 fi
