@@ -1,10 +1,9 @@
 #include "host/filter_driver.h"
 
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -54,22 +53,20 @@ struct InputGuard {
   }
 };
 
-// A file beside the target, removed unless kept.
+// A name beside the target that no file has yet; the file made under it is removed
+// unless kept. Nothing is created here: the filter creates the file, or refuses first.
 struct TemporaryBeside {
   std::string path;
   bool keep = false;
   explicit TemporaryBeside(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
     const fs::path t(target);
     const fs::path dir = t.has_parent_path() ? t.parent_path() : fs::path(".");
-    std::string pattern = (dir / ("." + t.filename().string() + ".tovrel-XXXXXX")).string();
-    const int fd = mkstemp(pattern.data());
-    if (fd >= 0) {
-      // Permissions of a file created as usual, not mkstemp's private ones.
-      const mode_t mask = ::umask(0);
-      ::umask(mask);
-      ::fchmod(fd, 0666 & ~mask);
-      ::close(fd);
-      path = pattern;
+    for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+      const std::string name = "." + t.filename().string() + ".tovrel-" + std::to_string(::getpid()) + "-" +
+                               std::to_string(counter.fetch_add(1));
+      std::error_code ec;
+      if (!fs::exists(dir / name, ec) && !ec) path = (dir / name).string();
     }
   }
   ~TemporaryBeside() {
@@ -233,9 +230,10 @@ bool WriteWithFilter(const FileFilter& filter, const std::string& path, const Do
     error = path + ": the document is too long for the " + kind + " filter";
     return false;
   }
+  const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : fs::path(".");
   TemporaryBeside temp(path);
-  if (temp.path.empty()) {
-    error = path + ": cannot create a file in its folder";
+  if (temp.path.empty() || ::access(folder.c_str(), W_OK) != 0) {
+    error = path + ": cannot write in the folder \"" + folder.string() + "\"";
     return false;
   }
   const std::size_t journalAt = portable::Journal().size();

@@ -210,6 +210,11 @@ TEST_F(FilterDriverTest, ARefusedDocumentLeavesTheTargetAsItWas) {
   EXPECT_FALSE(WriteWithFilter(*tim, Path("new.tim"), stereo, nullptr, error));
   EXPECT_EQ(Files(), std::vector<std::string>{"keep.tim"});
 
+  Document mono = Document::Empty(8000, 1);
+  mono.samples.assign(100, 1);
+  EXPECT_FALSE(WriteWithFilter(*tim, Path("no/such/folder/x.tim"), mono, nullptr, error));
+  EXPECT_NE(error.find("cannot write in the folder"), std::string::npos) << error;
+
   // An empty document still makes a whole file: one record of silence.
   ASSERT_TRUE(WriteWithFilter(*tim, Path("empty.tim"), Document::Empty(8000, 1), nullptr, error)) << error;
   EXPECT_EQ(Load(Path("empty.tim")).size(), 14u + 4 * 2048 + 840);
