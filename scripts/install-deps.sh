@@ -9,6 +9,7 @@ packages=(
   libsndfile1-dev libcli11-dev
   libfftw3-dev
   clang libclang-rt-14-dev
+  python3-numpy python3-scipy
 )
 
 missing=()
