@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/documents.h"
+#include "cli/report_acoustic.h"
 #include "frame/clipwave.h"
 #include "host/runner.h"
 #include "host/simulate.h"
@@ -153,6 +154,11 @@ int Demo(App& app, const std::string& dir) {
   std::printf("4. the room's true response, aligned and scaled alike -> %s\n"
               "   peak at frame %ld in both; recovered minus true: %.1f dB relative to the response\n",
               truePath.c_str(), recoveredPeak, db);
+
+  // 5. The acoustical parameters of both.
+  if (!PrintAcousticComparison(app, DemoOptions(), *response, trueDoc,
+                               "5. \"Calculate Acoustical Parameters\" of each (recovered | true):"))
+    return kExitFailed;
   return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 #include "acoustic/acoustic/acoustic_block.h"
 #include "acoustic/report.h"
 #include "acoustic/response.h"
+#include "frame/format.h"
 
 namespace tovrel::cli {
 
@@ -131,6 +132,53 @@ std::optional<std::string> AcousticReportText(const host::Document& doc) {
   auto a = Analyse(doc, AnalysisSettings{});
   if (!a) return std::nullopt;
   return Text(*a);
+}
+
+bool PrintAcousticComparison(App& app, const host::RunOptions& options, const host::Document& recovered,
+                             const host::Document& truth, const std::string& heading) {
+  std::string error;
+  const host::Module* module = host::FindCommand(app.modules, "acoustic", error);
+  if (!module) {
+    Fail("the acoustical parameters module (acoustic) is not installed");
+    return false;
+  }
+  std::optional<Analysis> found[2];
+  const host::Document* docs[2] = {&recovered, &truth};
+  for (int i = 0; i < 2; ++i) {
+    host::Document doc = *docs[i];
+    const host::RunReport report = host::RunCommand(*module, doc, options, app.store);
+    found[i] = AnalyseRun(*module, doc, report);
+    if (!found[i]) {
+      Fail(report.message.empty() ? "\"" + module->title() + "\" did not complete" : report.message);
+      return false;
+    }
+  }
+  std::printf("%s\n", heading.c_str());
+  constexpr int kShown[] = {kEdt, kRt20, kRt30, kC50, kC80, kD50, kTs};
+  auto column = [](std::string& line, const std::string& text) {
+    line += text;
+    line.append(text.size() < 18 ? 18 - text.size() : 1, ' ');
+  };
+  auto print = [](std::string line) {
+    line.erase(line.find_last_not_of(' ') + 1);
+    std::printf("%s\n", line.c_str());
+  };
+  std::string head = "   band  ";
+  for (int j : kShown) column(head, kReportParameterLabels[j]);
+  print(head);
+  auto cell = [](const Analysis& a, int row, int j) {
+    const int k = row * kParameters + j;
+    return a.result.results.flags[k] == 'y' ? FormatGeneral(a.result.results.values[k], 4) : std::string("--");
+  };
+  const int rows = 1 + BandsAnalysed(static_cast<float>(recovered.sampleRate));
+  for (int row = 0; row < rows; ++row) {
+    std::string line = "   ";
+    line += kReportRowLabels[row];
+    line.resize(9, ' ');
+    for (int j : kShown) column(line, cell(*found[0], row, j) + " | " + cell(*found[1], row, j));
+    print(line);
+  }
+  return true;
 }
 
 }  // namespace tovrel::cli

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/app.h"
 #include "host/document.h"
 #include "host/json.h"
 #include "host/modules.h"
@@ -31,5 +32,11 @@ void AddAcousticJson(const host::Module& module, const host::Document& doc, cons
 // The same object for a response of any document (used by the demo).
 host::Json AcousticJson(const host::Document& doc);
 std::optional<std::string> AcousticReportText(const host::Document& doc);
+
+// Runs the acoustic module (with the given options) on a recovered response and on the
+// true one, and prints their parameters side by side under the heading. False, with the
+// reason on stderr, when the module is missing or a run did not complete.
+bool PrintAcousticComparison(App& app, const host::RunOptions& options, const host::Document& recovered,
+                             const host::Document& truth, const std::string& heading);
 
 }  // namespace tovrel::cli

@@ -127,4 +127,25 @@ TEST_F(AcousticCli, NoReportWithoutAFirstArrival) {
   EXPECT_EQ(out.find("\"acoustic\":{"), std::string::npos);
 }
 
+TEST_F(AcousticCli, DemoEndsWithTheParametersOfBothResponses) {
+  std::string out;
+  ASSERT_EQ(Run("demo --dir '" + dir_ + "/demo'", &out), 0) << Slurp(dir_ + "/err");
+  const std::size_t step = out.find("5. \"Calculate Acoustical Parameters\" of each (recovered | true):\n");
+  ASSERT_NE(step, std::string::npos) << out;
+  const std::size_t lin = out.find("\n   Lin ", step);
+  ASSERT_NE(lin, std::string::npos) << out;
+  // EDT, RT20, RT30 of the wide band: recovered | true, close to each other.
+  const char* p = out.c_str() + lin + 9;
+  for (int j = 0; j < 3; ++j) {
+    char* end = nullptr;
+    const double recovered = std::strtod(p, &end);
+    ASSERT_EQ(std::string(end, 3), " | ");
+    const double truth = std::strtod(end + 3, &end);
+    EXPECT_GT(truth, 0.05);
+    EXPECT_NEAR(recovered, truth, 0.02 * truth) << j;
+    p = end;
+  }
+  EXPECT_EQ(out.substr(out.size() - 1), "\n");
+}
+
 }  // namespace
