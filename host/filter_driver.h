@@ -40,6 +40,7 @@ class FileFilter {
   const Module& module() const { return module_; }
   const std::string& name() const { return module_.name(); }  // "timfilter"
   const FilterDescriptor& descriptor() const { return descriptor_; }
+  WORD queryResult() const { return queryResult_; }  // QueryVornFilter's result
   std::string shortName() const;    // "MLSSA"
   std::string description() const;  // "MLSSA Time Domain Data File"
   std::string extension() const;    // "TIM"

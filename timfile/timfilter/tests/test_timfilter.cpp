@@ -15,70 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "host/filter_driver.h"
 #include "platform/portable/faces.h"
-#include "timfile/filter_interface.h"
 #include "timfile/tim_format.h"
 
 namespace fs = std::filesystem;
 namespace tp = tovrel::portable;
 
 namespace {
-
-template <typename Fn>
-Fn Get(HMODULE module, const char* name) {
-  FARPROC p = GetProcAddress(module, name);
-  Fn fn = nullptr;
-  std::memcpy(&fn, &p, sizeof fn);
-  return fn;
-}
-
-struct Filter {
-  HMODULE module = nullptr;
-  QueryVornFilterFn query;
-  FilterUnderstandsFormatFn understands;
-  FilterGetOptionsFn getOptions;
-  OpenFilterInputFn openInput;
-  FilterGetFileSizeFn fileSize;
-  ReadFilterInputFn read;
-  FilterOptionsFn options;
-  FilterOptionsStringFn optionsString;
-  FilterCanReadSpecialFn canRead;
-  FilterReadSpecialFn readSpecial;
-  CloseFilterInputFn closeInput;
-  OpenFilterOutputFn openOutput;
-  FilterCanWriteSpecialFn canWrite;
-  FilterWriteSpecialFn writeSpecial;
-  WriteFilterOutputFn write;
-  CloseFilterOutputFn closeOutput;
-
-  Filter() {
-    // The build tree's modules folder, or the module path.
-    const char* build = std::getenv("TOVREL_BUILD_DIR");
-    const char* path = std::getenv("TOVREL_MODULE_PATH");
-    const std::string dir = build ? std::string(build) + "/modules" : path ? path : ".";
-    module = LoadLibraryA((dir + "/timfilter.so").c_str());
-    if (!module) return;
-    query = Get<QueryVornFilterFn>(module, "QueryVornFilter");
-    understands = Get<FilterUnderstandsFormatFn>(module, "FilterUnderstandsFormat");
-    getOptions = Get<FilterGetOptionsFn>(module, "FilterGetOptions");
-    openInput = Get<OpenFilterInputFn>(module, "OpenFilterInput");
-    fileSize = Get<FilterGetFileSizeFn>(module, "FilterGetFileSize");
-    read = Get<ReadFilterInputFn>(module, "ReadFilterInput");
-    options = Get<FilterOptionsFn>(module, "FilterOptions");
-    optionsString = Get<FilterOptionsStringFn>(module, "FilterOptionsString");
-    canRead = Get<FilterCanReadSpecialFn>(module, "FilterCanReadSpecial");
-    readSpecial = Get<FilterReadSpecialFn>(module, "FilterReadSpecial");
-    closeInput = Get<CloseFilterInputFn>(module, "CloseFilterInput");
-    openOutput = Get<OpenFilterOutputFn>(module, "OpenFilterOutput");
-    canWrite = Get<FilterCanWriteSpecialFn>(module, "FilterCanWriteSpecial");
-    writeSpecial = Get<FilterWriteSpecialFn>(module, "FilterWriteSpecial");
-    write = Get<WriteFilterOutputFn>(module, "WriteFilterOutput");
-    closeOutput = Get<CloseFilterOutputFn>(module, "CloseFilterOutput");
-  }
-  ~Filter() {
-    if (module) FreeLibrary(module);
-  }
-};
 
 std::vector<uint8_t> Bytes(const void* p, std::size_t n) {
   const auto* b = static_cast<const uint8_t*>(p);
@@ -138,7 +82,15 @@ std::vector<uint8_t> MeasurementSettings() {
 class TimFilterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(f.module, nullptr) << "timfilter module not built (TOVREL_BUILD_DIR/modules, TOVREL_MODULE_PATH)";
+    // The build tree's modules folder, or the module path.
+    const char* build = std::getenv("TOVREL_BUILD_DIR");
+    const char* modules = std::getenv("TOVREL_MODULE_PATH");
+    const std::string folder = build ? std::string(build) + "/modules" : modules ? modules : ".";
+    std::string error;
+    module = tovrel::host::Module::Load(folder + "/timfilter.so", error);
+    ASSERT_NE(module, nullptr) << error;
+    filter = tovrel::host::FileFilter::FromModule(*module, error);
+    ASSERT_NE(filter, nullptr) << error;
     std::string pattern = (fs::temp_directory_path() / "timfilter-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir = pattern;
@@ -169,21 +121,21 @@ class TimFilterTest : public ::testing::Test {
   };
   Opened Open(const std::string& path) {
     Opened o;
-    o.handle = f.openInput(path.c_str(), &o.rate, &o.bits, &o.channels, nullptr, &o.bufferSize);
+    o.handle = f().openInput(path.c_str(), &o.rate, &o.bits, &o.channels, nullptr, &o.bufferSize);
     if (!o.handle) return o;
-    const LONG bytes = f.fileSize(o.handle);
+    const LONG bytes = f().fileSize(o.handle);
     o.samples.resize(static_cast<std::size_t>(bytes / 2));
     for (LONG at = 0; at < bytes; at += o.bufferSize) {
       const LONG n = std::min(o.bufferSize, bytes - at);
-      EXPECT_EQ(f.read(o.handle, reinterpret_cast<BYTE*>(o.samples.data()) + at, n), static_cast<DWORD>(n));
+      EXPECT_EQ(f().read(o.handle, reinterpret_cast<BYTE*>(o.samples.data()) + at, n), static_cast<DWORD>(n));
     }
     return o;
   }
   std::string Item(HANDLE input, LONG type) {
-    const DWORD size = f.canRead(input, type);
+    const DWORD size = f().canReadSpecial(input, type);
     std::vector<char> buffer(size + 1, '\x7F');
     if (size == 0) return "";
-    EXPECT_EQ(f.readSpecial(input, type, buffer.data(), static_cast<LONG>(size)), size);
+    EXPECT_EQ(f().readSpecial(input, type, buffer.data(), static_cast<LONG>(size)), size);
     EXPECT_EQ(buffer[size], '\x7F');  // nothing beyond the announced size
     return buffer.data();
   }
@@ -192,21 +144,21 @@ class TimFilterTest : public ::testing::Test {
   DWORD Write(const std::string& path, const std::vector<int16_t>& samples, LONG rate, DWORD option,
               const std::vector<std::pair<LONG, std::string>>& items = {}) {
     LONG bufferSize = 0;
-    HANDLE out = f.openOutput(path.c_str(), rate, 16, 1, static_cast<LONG>(samples.size() * 2), &bufferSize, option);
+    HANDLE out = f().openOutput(path.c_str(), rate, 16, 1, static_cast<LONG>(samples.size() * 2), &bufferSize, option);
     EXPECT_NE(out, nullptr);
     if (!out) return 0;
     EXPECT_EQ(bufferSize, 8192);
     for (const auto& [type, text] : items) {
-      EXPECT_EQ(f.canWrite(out, type), 1u);
-      f.writeSpecial(out, type, text.c_str(), static_cast<LONG>(text.size() + 1));
+      EXPECT_EQ(f().canWriteSpecial(out, type), 1u);
+      f().writeSpecial(out, type, text.c_str(), static_cast<LONG>(text.size() + 1));
     }
     const auto* bytes = reinterpret_cast<const BYTE*>(samples.data());
     const LONG total = static_cast<LONG>(samples.size() * 2);
     for (LONG at = 0; at < total; at += bufferSize) {
       const LONG n = std::min(bufferSize, total - at);
-      EXPECT_EQ(f.write(out, bytes + at, n), static_cast<DWORD>(n));
+      EXPECT_EQ(f().write(out, bytes + at, n), static_cast<DWORD>(n));
     }
-    return f.closeOutput(out);
+    return f().closeOutput(out);
   }
 
   std::vector<const tp::MessageBoxEvent*> Boxes() const {
@@ -216,15 +168,16 @@ class TimFilterTest : public ::testing::Test {
     return out;
   }
 
-  Filter f;
+  const tovrel::host::FileFilter& f() const { return *filter; }
+  std::unique_ptr<tovrel::host::Module> module;
+  std::unique_ptr<tovrel::host::FileFilter> filter;
   fs::path dir;
   long blocks = 0;
 };
 
 TEST_F(TimFilterTest, DescribesItself) {
-  FilterDescriptor d;
-  std::memset(&d, 0xEE, sizeof d);
-  EXPECT_EQ(f.query(&d), 0x480);
+  const FilterDescriptor& d = f().descriptor();
+  EXPECT_EQ(f().queryResult(), 0x480);
   EXPECT_STREQ(d.name, "MLSSA");
   EXPECT_STREQ(d.description, "MLSSA Time Domain Data File");
   const auto bytes = Bytes(&d, sizeof d);
@@ -233,21 +186,20 @@ TEST_F(TimFilterTest, DescribesItself) {
   EXPECT_EQ(At<uint32_t>(bytes, 132), 359u);
   EXPECT_STREQ(d.extension, "TIM");
   EXPECT_EQ(At<uint32_t>(bytes, 140), 8192u);
-  // Every export of the interface is there, the options dialog also by its ordinal.
-  for (const char* name : {"FilterGetOptions", "OpenFilterInput", "CloseFilterInput", "CloseFilterOutput",
-                           "FilterCanWriteSpecial", "DIALOGMsgProc"})
-    EXPECT_NE(GetProcAddress(f.module, name), nullptr) << name;
-  EXPECT_EQ(GetProcAddress(f.module, MAKEINTRESOURCEA(20)), GetProcAddress(f.module, "DIALOGMsgProc"));
+  // The options dialog procedure also by its ordinal.
+  const HMODULE instance = f().module().instance();
+  EXPECT_EQ(GetProcAddress(instance, MAKEINTRESOURCEA(20)), GetProcAddress(instance, "DIALOGMsgProc"));
+  EXPECT_NE(GetProcAddress(instance, "DIALOGMsgProc"), nullptr);
 }
 
 TEST_F(TimFilterTest, RecognisesTimFilesByTheirMagic) {
   TimImage tim;
   tim.points = {0.1f, -0.2f};
-  EXPECT_EQ(f.understands(Save("a.tim", tim.Build()).c_str()), 1);
-  EXPECT_EQ(f.understands(Save("b.wav", {'R', 'I', 'F', 'F', 0, 0, 0, 0}).c_str()), 0);
-  EXPECT_EQ(f.understands(Save("c.tim", {0xCD, 0xAB, 0xFF}).c_str()), 0);
-  EXPECT_EQ(f.understands(Path("missing.tim").c_str()), 0);
-  EXPECT_EQ(f.understands(dir.c_str()), 0);
+  EXPECT_EQ(f().understands(Save("a.tim", tim.Build()).c_str()), 1);
+  EXPECT_EQ(f().understands(Save("b.wav", {'R', 'I', 'F', 'F', 0, 0, 0, 0}).c_str()), 0);
+  EXPECT_EQ(f().understands(Save("c.tim", {0xCD, 0xAB, 0xFF}).c_str()), 0);
+  EXPECT_EQ(f().understands(Path("missing.tim").c_str()), 0);
+  EXPECT_EQ(f().understands(dir.c_str()), 0);
 }
 
 TEST_F(TimFilterTest, ReadsAMeasurementAsFullRangeMonoAudio) {
@@ -269,13 +221,13 @@ TEST_F(TimFilterTest, ReadsAMeasurementAsFullRangeMonoAudio) {
   EXPECT_EQ(o.samples[1234], -32767);
 
   char text[64] = {};
-  EXPECT_EQ(f.options(o.handle), 3u);
-  EXPECT_EQ(f.optionsString(o.handle, text), 3u);
+  EXPECT_EQ(f().options(o.handle), 3u);
+  EXPECT_EQ(f().optionsString(o.handle, text), 3u);
   EXPECT_STREQ(text, "Asynchronous-correlation mode acquired MLSSA");
 
   const std::pair<LONG, DWORD> sizes[] = {{31, 401}, {27, 501}, {24, 501}, {33, 9}, {26, 36}, {21, 60}, {32, 80}};
-  for (auto [type, size] : sizes) EXPECT_EQ(f.canRead(o.handle, type), size) << type;
-  EXPECT_EQ(f.canRead(o.handle, 25), 0u);
+  for (auto [type, size] : sizes) EXPECT_EQ(f().canReadSpecial(o.handle, type), size) << type;
+  EXPECT_EQ(f().canReadSpecial(o.handle, 25), 0u);
   EXPECT_EQ(Item(o.handle, 32), "Loudspeaker A, 1 m");
   EXPECT_EQ(Item(o.handle, 21), "on axis, 85 dB");
   EXPECT_EQ(Item(o.handle, 26), "Do not modify the lines below !!!");
@@ -283,7 +235,7 @@ TEST_F(TimFilterTest, ReadsAMeasurementAsFullRangeMonoAudio) {
   const std::string hex = Item(o.handle, 27) + Item(o.handle, 24) + Item(o.handle, 31);
   ASSERT_EQ(hex.size(), 1400u);
   EXPECT_EQ(hex.substr(0, 6), "0B3055");  // bytes 11, 48, 85
-  f.closeInput(o.handle);
+  f().closeInput(o.handle);
 }
 
 TEST_F(TimFilterTest, ModesAndTheirTexts) {
@@ -300,9 +252,9 @@ TEST_F(TimFilterTest, ModesAndTheirTexts) {
     auto o = Open(Save("mode.tim", tim.Build()));
     ASSERT_NE(o.handle, nullptr);
     char text[64];
-    EXPECT_EQ(f.optionsString(o.handle, text), expected.first) << mode;
+    EXPECT_EQ(f().optionsString(o.handle, text), expected.first) << mode;
     EXPECT_STREQ(text, expected.second);
-    f.closeInput(o.handle);
+    f().closeInput(o.handle);
   }
 }
 
@@ -313,7 +265,7 @@ TEST_F(TimFilterTest, SilentRecordOpensAsSilence) {
   ASSERT_NE(o.handle, nullptr);
   EXPECT_EQ(o.samples, std::vector<int16_t>(300, 0));
   EXPECT_EQ(Item(o.handle, 33), "00000000");
-  f.closeInput(o.handle);
+  f().closeInput(o.handle);
 }
 
 TEST_F(TimFilterTest, RecordsLongerThanTheBufferAreReadFromTheFile) {
@@ -326,7 +278,7 @@ TEST_F(TimFilterTest, RecordsLongerThanTheBufferAreReadFromTheFile) {
     ASSERT_EQ(o.samples[i], static_cast<int16_t>(std::round(tim.points[i] / 0.5 * 32767.0))) << i;
   EXPECT_EQ(o.samples[69000], -32767);
   EXPECT_EQ(Item(o.handle, 32), "Loudspeaker A, 1 m");
-  f.closeInput(o.handle);
+  f().closeInput(o.handle);
 }
 
 TEST_F(TimFilterTest, WithoutMemoryForTheBufferThePointsComeFromTheFile) {
@@ -342,7 +294,7 @@ TEST_F(TimFilterTest, WithoutMemoryForTheBufferThePointsComeFromTheFile) {
   for (std::size_t i = 0; i < 9000; ++i)
     ASSERT_EQ(o.samples[i], static_cast<int16_t>(std::round(tim.points[i] / peak * 32767.0))) << i;
   EXPECT_EQ(Item(o.handle, 21), "on axis, 85 dB");
-  f.closeInput(o.handle);
+  f().closeInput(o.handle);
 
   tp::ArmFaults({.failAllocation = 1});  // not even the state block
   EXPECT_EQ(Open(path).handle, nullptr);
@@ -405,10 +357,10 @@ TEST_F(TimFilterTest, FileCutAtEveryOffsetOpensWithItsPointsOrIsRefused) {
     EXPECT_EQ(o.samples.size(), 16u);
     EXPECT_EQ(o.samples[0], -32767);
     // The text items come only with the whole file.
-    EXPECT_EQ(f.canRead(o.handle, 32), cut == whole.size() ? 80u : 0u) << cut;
+    EXPECT_EQ(f().canReadSpecial(o.handle, 32), cut == whole.size() ? 80u : 0u) << cut;
     char buffer[80];
-    EXPECT_EQ(f.readSpecial(o.handle, 32, buffer, 80), cut == whole.size() ? 80u : 0u);
-    f.closeInput(o.handle);
+    EXPECT_EQ(f().readSpecial(o.handle, 32, buffer, 80), cut == whole.size() ? 80u : 0u);
+    f().closeInput(o.handle);
   }
 }
 
@@ -462,9 +414,9 @@ TEST_F(TimFilterTest, LongDocumentsFillOrCutTheRecordAt65535) {
 
 TEST_F(TimFilterTest, OnlyMono16BitIsWrittenAndNothingIsCreatedOtherwise) {
   LONG bufferSize = 0;
-  EXPECT_EQ(f.openOutput(Path("st.tim").c_str(), 44100, 16, 2, 4000, &bufferSize, 2), nullptr);
-  EXPECT_EQ(f.openOutput(Path("8.tim").c_str(), 44100, 8, 1, 4000, &bufferSize, 2), nullptr);
-  EXPECT_EQ(f.openOutput(Path("r.tim").c_str(), 0, 16, 1, 4000, &bufferSize, 2), nullptr);
+  EXPECT_EQ(f().openOutput(Path("st.tim").c_str(), 44100, 16, 2, 4000, &bufferSize, 2), nullptr);
+  EXPECT_EQ(f().openOutput(Path("8.tim").c_str(), 44100, 8, 1, 4000, &bufferSize, 2), nullptr);
+  EXPECT_EQ(f().openOutput(Path("r.tim").c_str(), 0, 16, 1, 4000, &bufferSize, 2), nullptr);
   EXPECT_FALSE(fs::exists(Path("st.tim")));
   EXPECT_FALSE(fs::exists(Path("8.tim")));
   EXPECT_FALSE(fs::exists(Path("r.tim")));
@@ -480,10 +432,10 @@ TEST_F(TimFilterTest, ReadAndWrittenBackKeepsTitleCommentAndSettings) {
   ASSERT_NE(o.handle, nullptr);
   std::vector<std::pair<LONG, std::string>> items;
   for (LONG type : {31, 27, 24, 33, 26, 21, 32})
-    if (f.canWrite(o.handle, type)) items.emplace_back(type, Item(o.handle, type));
+    if (f().canWriteSpecial(o.handle, type)) items.emplace_back(type, Item(o.handle, type));
   EXPECT_EQ(items.size(), 6u);  // the fixed line is not taken back
-  const DWORD option = f.options(o.handle);
-  f.closeInput(o.handle);
+  const DWORD option = f().options(o.handle);
+  f().closeInput(o.handle);
 
   const auto trailerOf = [](const std::vector<uint8_t>& file, std::size_t points) {
     return std::vector<uint8_t>(file.begin() + static_cast<long>(14 + 4 * points), file.end());
@@ -539,19 +491,19 @@ TEST_F(TimFilterTest, ItemsThatDoNotComeBackWhole) {
   }
   // A wrong size also drops the scale: the points are sample / 32768 again.
   LONG bufferSize;
-  HANDLE out = f.openOutput(Path("w.tim").c_str(), 8000, 16, 1, 200, &bufferSize, 2);
+  HANDLE out = f().openOutput(Path("w.tim").c_str(), 8000, 16, 1, 200, &bufferSize, 2);
   ASSERT_NE(out, nullptr);
-  f.writeSpecial(out, 33, "00000040", 9);  // 2.0
-  f.writeSpecial(out, 27, texts.settings1, 500);
-  EXPECT_EQ(f.write(out, reinterpret_cast<const BYTE*>(samples.data()), 200), 200u);
-  EXPECT_EQ(f.closeOutput(out), 1u);
+  f().writeSpecial(out, 33, "00000040", 9);  // 2.0
+  f().writeSpecial(out, 27, texts.settings1, 500);
+  EXPECT_EQ(f().write(out, reinterpret_cast<const BYTE*>(samples.data()), 200), 200u);
+  EXPECT_EQ(f().closeOutput(out), 1u);
   const auto file = Load(Path("w.tim"));
   EXPECT_EQ(At<float>(file, 14 + 4 * 5), static_cast<float>(samples[5]) / 32768.0f);
 }
 
 TEST_F(TimFilterTest, FailedWritesAreReportedAndLeaveNoTrailer) {
   LONG bufferSize;
-  HANDLE out = f.openOutput(Path("full.tim").c_str(), 8000, 16, 1, 2000, &bufferSize, 2);
+  HANDLE out = f().openOutput(Path("full.tim").c_str(), 8000, 16, 1, 2000, &bufferSize, 2);
   ASSERT_NE(out, nullptr);
   // The file may not grow beyond 100 bytes from now on.
   struct rlimit old;
@@ -561,8 +513,8 @@ TEST_F(TimFilterTest, FailedWritesAreReportedAndLeaveNoTrailer) {
   small.rlim_cur = 100;
   setrlimit(RLIMIT_FSIZE, &small);
   const auto samples = Ramp(1000);
-  const DWORD written = f.write(out, reinterpret_cast<const BYTE*>(samples.data()), 2000);
-  const DWORD closed = f.closeOutput(out);
+  const DWORD written = f().write(out, reinterpret_cast<const BYTE*>(samples.data()), 2000);
+  const DWORD closed = f().closeOutput(out);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(written, 0u);
@@ -570,10 +522,10 @@ TEST_F(TimFilterTest, FailedWritesAreReportedAndLeaveNoTrailer) {
   EXPECT_LE(fs::file_size(Path("full.tim")), 100u);
 
   // A record the host never completed is closed without trailing blocks.
-  out = f.openOutput(Path("short.tim").c_str(), 8000, 16, 1, 2000, &bufferSize, 2);
+  out = f().openOutput(Path("short.tim").c_str(), 8000, 16, 1, 2000, &bufferSize, 2);
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(f.write(out, reinterpret_cast<const BYTE*>(samples.data()), 1000), 1000u);
-  EXPECT_EQ(f.closeOutput(out), 0u);
+  EXPECT_EQ(f().write(out, reinterpret_cast<const BYTE*>(samples.data()), 1000), 1000u);
+  EXPECT_EQ(f().closeOutput(out), 0u);
   EXPECT_EQ(fs::file_size(Path("short.tim")), 14u + 4 * 500);
 }
 
@@ -599,7 +551,7 @@ TEST_F(TimFilterTest, OptionsDialogChoosesTheAcquisitionMode) {
   const auto run = [&](std::vector<int> clicks, DWORD current, tp::DialogState* seen = nullptr) {
     Clicker user(std::move(clicks));
     tp::SetUser(&user);
-    const DWORD result = f.getOptions(tp::HostWindow(), f.module, 44100, 1, 16, current);
+    const DWORD result = f().getOptions(tp::HostWindow(), f().module().instance(), 44100, 1, 16, current);
     tp::SetUser(nullptr);
     if (seen) *seen = user.seen;
     return result;
