@@ -1,0 +1,114 @@
+// "Generate IRS Signal": writes one period of an inverse-repeated sequence, built from
+// the MLS of the chosen order at the fixed level 16384, into a mono document.
+#include <cstddef>
+
+#include "frame/descriptor.h"
+#include "frame/dialogs.h"
+#include "frame/messages.h"
+#include "frame/paramblock.h"
+#include "frame/progress.h"
+#include "frame/stages.h"
+#include "sequence/invseqsource/invseqsource_block.h"
+#include "sequence/irs.h"
+#include "sequence/mls.h"
+
+TOVREL_DECLARE_XFM_EXPORTS();
+
+namespace {
+
+constexpr char kTitle[] = "Generate IRS Signal";
+constexpr int kOrderCombo = 1034;
+constexpr char kInvalidEntryMessage[] =
+    "The stored IRS order is not valid.\nChoose the IRS order again in the settings dialog.";
+
+const ModuleInfo kInfo = {"Tovrel\\IRS Signal", kTitle, kChannelsMonoOnly, kKindGenerator, kInvSeqSourceTypeString};
+
+// The rows this generator offers: orders up to 19.
+const MlsEntry* FindIrsEntry(long index) { return index < kIrsEntryCount ? FindMlsEntry(index) : nullptr; }
+
+void FillSettings(HWND dialog, void* data, XfmContext*) {
+  auto* block = static_cast<InvSeqSourceBlock*>(data);
+  for (int k = 0; k < kIrsEntryCount; ++k) {
+    SendDlgItemMessageA(dialog, kOrderCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(MlsEntryTable[k].label));
+  }
+  long entry = FindIrsEntry(block->entry) ? block->entry : kDefaultMlsEntry;
+  SendDlgItemMessageA(dialog, kOrderCombo, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+}
+
+INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
+  auto* block = static_cast<InvSeqSourceBlock*>(data);
+  LRESULT selected = SendDlgItemMessageA(dialog, kOrderCombo, CB_GETCURSEL, 0, 0);
+  if (const MlsEntry* row = FindIrsEntry(static_cast<long>(selected))) {
+    block->entry = static_cast<SHORT>(selected);
+    block->order = static_cast<SHORT>(row->order);
+  }
+  block->selectionLength = context->selEnd - context->selStart + 1;
+  context->outputLengthSet = 1;
+  context->outputLength = static_cast<LONG>(IrsPeriod(block->order));
+  return 1;
+}
+
+const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+const ResultDialog kResult = {nullptr, nullptr};
+
+}  // namespace
+
+WORD WINAPI QueryXfm(XfmDescriptor* descriptor) { return FillDescriptor(descriptor, kInfo); }
+
+BOOL WINAPI XfmInit(XfmContext* context) {
+  return WithBlock<InvSeqSourceBlock>(context, [](InvSeqSourceBlock& block) {
+    block.order = 15;
+    block.entry = kDefaultMlsEntry;
+  });
+}
+
+WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
+  if (context->channels != 1) return 0;  // mono documents only
+  return RunSettingsDialog(parent, instance, context, kSettingsTemplate);
+}
+
+INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  return SettingsDialogProc(kSettings, dialog, message, wParam, lParam);
+}
+
+INT_PTR CALLBACK DIALOGMsgProc2(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  return ResultDialogProc(kResult, dialog, message, wParam, lParam);
+}
+
+LONG WINAPI XfmDo(XfmContext* context) {
+  BlockLock lock(context->paramHandle);
+  if (!lock) return context->selEnd - context->selStart + 1;  // the document keeps its length
+  const InvSeqSourceBlock settings = *lock.as<InvSeqSourceBlock>();
+  const LONG unchanged = settings.selectionLength;
+  // A mono period in a stereo document would scramble its frames; XfmSetup refuses those.
+  if (context->channels != 1) return unchanged;
+
+  const MlsEntry* row = FindIrsEntry(settings.entry);
+  if (!row || row->order != settings.order) {
+    ShowError(nullptr, kInvalidEntryMessage, kTitle);
+    return unchanged;
+  }
+  const long length = IrsPeriod(row->order);
+
+  // One spare slot, as for the MLS generators.
+  StagedMemory memory;
+  auto* buffer = memory.AllocLocked<SHORT>(static_cast<std::size_t>(length) + 1);
+  if (!buffer) {
+    ShowError(nullptr, kGenerationMemoryMessage, kTitle);
+    return unchanged;
+  }
+
+  HostProgress progress(context);
+  progress.Begin("Generating IRS signal");
+  const bool completed = GenerateIrsPeriod(*row, kIrsLevel, std::span<SHORT>(buffer, static_cast<std::size_t>(length)),
+                                           progress.Callback());
+  progress.End();
+  if (!completed) return unchanged;
+
+  const LONG byteOffset = context->selStart * 2;
+  const LONG byteCount = static_cast<LONG>(length * 2);
+  if (context->writeSamples(buffer, byteOffset, byteCount) != 0) return unchanged;
+  return static_cast<LONG>(length);
+}
+
+BOOL WINAPI XfmDestroy(XfmContext* context) { return DestroyCommon(context); }
