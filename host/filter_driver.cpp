@@ -143,12 +143,18 @@ std::vector<std::unique_ptr<FileFilter>> FileFilters(const std::vector<std::uniq
 const FileFilter* FilterForReading(const std::vector<std::unique_ptr<FileFilter>>& filters, const std::string& path) {
   for (const auto& f : filters)
     if (f->Understands(path)) return f.get();
-  return FilterForWriting(filters, path);
+  for (const auto& f : filters)
+    if (f->HasExtension(path)) return f.get();
+  return nullptr;
 }
 
 const FileFilter* FilterForWriting(const std::vector<std::unique_ptr<FileFilter>>& filters, const std::string& path) {
   for (const auto& f : filters)
     if (f->HasExtension(path)) return f.get();
+  std::error_code ec;
+  if (fs::is_regular_file(path, ec))
+    for (const auto& f : filters)
+      if (f->Understands(path)) return f.get();
   return nullptr;
 }
 

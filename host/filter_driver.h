@@ -83,7 +83,8 @@ std::vector<std::unique_ptr<FileFilter>> FileFilters(const std::vector<std::uniq
 // The filter to read a file: the first that recognises it, else the first whose
 // extension it has; null when none (the file is then an ordinary audio file).
 const FileFilter* FilterForReading(const std::vector<std::unique_ptr<FileFilter>>& filters, const std::string& path);
-// The filter to write a file: the first whose extension it has; null when none.
+// The filter to write a file: the first whose extension it has, else the first that
+// recognises the file already there; null when none.
 const FileFilter* FilterForWriting(const std::vector<std::unique_ptr<FileFilter>>& filters, const std::string& path);
 
 struct FilterReadResult {

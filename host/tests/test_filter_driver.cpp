@@ -103,7 +103,9 @@ TEST_F(FilterDriverTest, FindsTheFilterByContentOrExtension) {
   EXPECT_EQ(FilterForReading(filters, Save("broken.tim", {1, 2, 3})), tim);
   EXPECT_EQ(FilterForReading(filters, Save("sound.wav", {'R', 'I', 'F', 'F'})), nullptr);
   EXPECT_EQ(FilterForWriting(filters, Path("new.TIM")), tim);
-  EXPECT_EQ(FilterForWriting(filters, Path("measured.dat")), nullptr);
+  EXPECT_EQ(FilterForWriting(filters, Path("measured.dat")), tim);  // a TIM file already there
+  EXPECT_EQ(FilterForWriting(filters, Path("new.dat")), nullptr);
+  EXPECT_EQ(FilterForWriting(filters, Path("sound.wav")), nullptr);
 }
 
 TEST_F(FilterDriverTest, ReadsTheAudioAndKeepsTheItems) {
