@@ -145,11 +145,16 @@ TimStatus LoadRecord(InputState& in, LPCSTR path) {
   // buffer cannot be had, are read from the file again as the host asks for them.
   if (h.length <= kTimBufferPoints) in.buffer = GlobalAlloc(GMEM_MOVEABLE, kTimBufferPoints * sizeof(float));
   bool finite = true;
+  bool scanned = false;
   if (in.buffer) {
     BlockLock points(in.buffer);
-    if (!points) return TimStatus::NotTim;
-    finite = ScanRecord(in, points.as<float>());
-  } else {
+    if (points) {
+      finite = ScanRecord(in, points.as<float>());
+      scanned = true;
+    }
+  }
+  if (!scanned) {
+    if (in.buffer) in.buffer = GlobalFree(in.buffer);
     finite = ScanRecord(in, nullptr);
   }
   if (!finite) return TimStatus::BadPoints;

@@ -285,16 +285,19 @@ TEST_F(TimFilterTest, WithoutMemoryForTheBufferThePointsComeFromTheFile) {
   TimImage tim;
   for (int i = 0; i < 9000; ++i) tim.points.push_back(0.001f * static_cast<float>(i % 301 - 150));
   const auto path = Save("nobuffer.tim", tim.Build());
-  tp::ArmFaults({.failAllocation = 2});  // the state block is had, the 256 KB buffer is not
-  auto o = Open(path);
-  tp::DisarmFaults();
-  ASSERT_NE(o.handle, nullptr);
-  ASSERT_EQ(o.samples.size(), 9000u);
-  const double peak = std::fabs(tim.points[0]);
-  for (std::size_t i = 0; i < 9000; ++i)
-    ASSERT_EQ(o.samples[i], static_cast<int16_t>(std::round(tim.points[i] / peak * 32767.0))) << i;
-  EXPECT_EQ(Item(o.handle, 21), "on axis, 85 dB");
-  f().closeInput(o.handle);
+  // The state block is had, the 256 KB buffer is not, or it cannot be locked.
+  for (const tp::Faults& fault : {tp::Faults{.failAllocation = 2}, tp::Faults{.failLock = 2}}) {
+    tp::ArmFaults(fault);
+    auto o = Open(path);
+    tp::DisarmFaults();
+    ASSERT_NE(o.handle, nullptr);
+    ASSERT_EQ(o.samples.size(), 9000u);
+    const double peak = std::fabs(tim.points[0]);
+    for (std::size_t i = 0; i < 9000; ++i)
+      ASSERT_EQ(o.samples[i], static_cast<int16_t>(std::round(tim.points[i] / peak * 32767.0))) << i;
+    EXPECT_EQ(Item(o.handle, 21), "on axis, 85 dB");
+    f().closeInput(o.handle);
+  }
 
   tp::ArmFaults({.failAllocation = 1});  // not even the state block
   EXPECT_EQ(Open(path).handle, nullptr);
