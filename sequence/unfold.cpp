@@ -1,0 +1,236 @@
+#include "sequence/unfold.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+constexpr long kPermutationBlock = 8192;
+}
+
+TobResult LookUpTob(std::span<const int32_t> period, std::span<long> tob, const ProgressFn& progress) {
+  const long L = static_cast<long>(period.size());
+  const long N = static_cast<long>(tob.size());
+  if (N == 0 || L == 0) return TobResult::NotFound;
+  long j = 0;
+  long i = 0;
+  for (;;) {
+    while (i < L) {
+      bool accepted = period[static_cast<std::size_t>(i)] == 1;
+      for (long k = 0; accepted && k < j; ++k) {
+        long at = tob[static_cast<std::size_t>(k)] + i;
+        if (at >= L) at -= L;
+        accepted = period[static_cast<std::size_t>(at)] == 0;
+      }
+      if (accepted) {
+        tob[static_cast<std::size_t>(j++)] = i;
+        if (j == N) return TobResult::Found;
+        if (progress && !progress(j, N)) return TobResult::Cancelled;
+      }
+      ++i;
+    }
+    // Back track: drop the last offset and go on after it.
+    do {
+      if (j == 0) return TobResult::NotFound;
+      i = tob[static_cast<std::size_t>(--j)] + 1;
+    } while (i >= L);
+  }
+}
+
+bool BuildMlsPermutation(std::span<const int32_t> period, std::span<const long> tob, std::span<int32_t> perm,
+                         const ProgressFn& progress) {
+  const long L = static_cast<long>(period.size());
+  perm[1] = 1;
+  for (long blockStart = 0; blockStart < L; blockStart += kPermutationBlock) {
+    const long blockEnd = blockStart + kPermutationBlock < L ? blockStart + kPermutationBlock : L;
+    for (long i = blockStart; i < blockEnd; ++i) {
+      int32_t tag = 0;
+      for (long d : tob) {
+        long at = i + d;
+        if (at >= L) at -= L;
+        tag = (tag << 1) | (period[static_cast<std::size_t>(at)] & 1);
+      }
+      perm[static_cast<std::size_t>(i + 2)] = tag + 1;
+    }
+    if (progress && !progress(blockEnd, L)) return false;
+  }
+  return true;
+}
+
+void PermuteForward(std::span<float> w, std::span<int32_t> p) {
+  const std::size_t top = w.size() - 1;
+  for (std::size_t i = 2; i <= top; ++i) {
+    if (p[i] <= 0) continue;
+    float carry = w[i];
+    auto k = static_cast<std::size_t>(p[i]);
+    p[i] = 0;
+    auto prev = static_cast<int32_t>(i);
+    while (k > 0) {
+      const float t = w[k];
+      w[k] = carry;
+      const int32_t next = p[k];
+      p[k] = -prev;
+      carry = t;
+      prev = static_cast<int32_t>(k);
+      k = next > 0 ? static_cast<std::size_t>(next) : 0;
+    }
+  }
+}
+
+void FastHadamardTransform(std::span<float> w) {
+  float* x = w.data() + 1;  // position 1 at x[0]
+  const std::size_t n = w.size() - 1;
+  for (std::size_t h = 1; h < n; h <<= 1) {
+    for (std::size_t b = 0; b < n; b += 2 * h) {
+      float* lo = x + b;
+      float* hi = lo + h;
+      for (std::size_t k = 0; k < h; ++k) {
+        const float u = lo[k];
+        const float v = hi[k];
+        lo[k] = u + v;
+        hi[k] = u - v;
+      }
+    }
+  }
+}
+
+void PermuteBackward(std::span<float> w, std::span<int32_t> p) {
+  const std::size_t top = w.size() - 1;
+  const float sum = w[1];
+  for (std::size_t i = 2; i <= top; ++i) {
+    if (p[i] > 0) continue;
+    float carry = w[i];
+    auto a = static_cast<std::size_t>(-p[i]);
+    p[i] = 0;
+    auto prev = static_cast<int32_t>(i);
+    while (a > 0) {
+      const float t = w[a];
+      w[a] = carry - sum;
+      const int32_t next = p[a];
+      p[a] = prev;
+      prev = static_cast<int32_t>(a);
+      a = next < 0 ? static_cast<std::size_t>(-next) : 0;
+      carry = t;
+    }
+  }
+}
+
+Peak FindPeak(std::span<const float> w, bool removeDc, float& magnitude) {
+  const std::size_t top = w.size() - 1;
+  Peak peak;
+  if (top < 2) return peak;
+  if (!removeDc) {
+    float best = std::fabs(w[2]);
+    for (std::size_t i = 3; i <= top; ++i) {
+      const float a = std::fabs(w[i]);
+      if (a > best) {
+        best = a;
+        peak.position = static_cast<long>(i);
+      }
+    }
+    if (best > magnitude) magnitude = best;
+    return peak;
+  }
+  double sum = 0;
+  std::size_t maxAt = 2, minAt = 2;
+  for (std::size_t i = 2; i <= top; ++i) {
+    sum += w[i];
+    if (w[i] > w[maxAt]) maxAt = i;
+    if (w[i] < w[minAt]) minAt = i;
+  }
+  const double mean = sum / static_cast<double>(top - 1);
+  const double above = std::fabs(w[maxAt] - mean);
+  const double below = std::fabs(w[minAt] - mean);
+  const double candidate = above > below ? above : below;
+  peak.position = static_cast<long>(above > below ? maxAt : minAt);
+  peak.dc = mean;
+  if (static_cast<float>(candidate) > magnitude) magnitude = static_cast<float>(candidate);
+  return peak;
+}
+
+long ChooseStartPosition(long first, long second, int order) {
+  const long half = 1L << (order - 1);
+  const long positions = 1L << order;
+  long s = first;
+  if (second >= 0 && ((second > s && second - s < half) || (second <= s && s - second > half))) s = second;
+  if (order >= 12) {
+    s += 1500;
+    if (s > positions) s = (s % positions) + 1;
+  }
+  return s;
+}
+
+void WriteRotatedResponse(std::span<const float> w, long start, double dc, float magnitude,
+                          std::span<int16_t> out, int channel, int channels) {
+  const long L = static_cast<long>(w.size()) - 2;
+  const float g = 32767.0f / magnitude;
+  long pos = start;
+  for (long t = 0; t < L; ++t, --pos) {
+    if (pos < 2) pos += L;
+    double v = w[static_cast<std::size_t>(pos)];
+    if (dc != 0) v -= dc;
+    v *= g;
+    v = v >= 0 ? v + 0.5 : v - 0.5;
+    if (v > 32767) v = 32767;
+    if (v < -32768) v = -32768;
+    out[static_cast<std::size_t>(t * channels + channel)] = static_cast<int16_t>(v);
+  }
+}
+
+std::string FormatResultNumber(double v) {
+  if (!std::isfinite(v)) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+  }
+  const double a = std::fabs(v);
+  // Fixed-point conversion with the fewest digits after the point that give at least
+  // eight digits: the digit string and the position of the point within it.
+  std::string digits;
+  long point = 0;
+  if (a != 0) {
+    std::string text(400, '\0');
+    for (int after = 0; after <= 360; ++after) {
+      int n = std::snprintf(text.data(), text.size(), "%.*f", after, a);
+      if (n < 0) break;
+      if (static_cast<std::size_t>(n) >= text.size()) {
+        text.resize(static_cast<std::size_t>(n) + 1);
+        n = std::snprintf(text.data(), text.size(), "%.*f", after, a);
+      }
+      std::string all;
+      long intDigits = 0;
+      bool seenPoint = false;
+      for (int c = 0; c < n; ++c) {
+        if (text[static_cast<std::size_t>(c)] == '.') {
+          seenPoint = true;
+          continue;
+        }
+        all.push_back(text[static_cast<std::size_t>(c)]);
+        if (!seenPoint) ++intDigits;
+      }
+      std::size_t lead = all.find_first_not_of('0');
+      if (lead == std::string::npos) continue;  // rounds to zero at this width
+      digits = all.substr(lead);
+      point = intDigits - static_cast<long>(lead);
+      if (digits.size() >= 8) break;
+    }
+  }
+  if (digits.empty()) digits = "0";
+  if (digits.size() > 8) digits.resize(8);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  const long n = static_cast<long>(digits.size());
+
+  std::string out = v < 0 ? "-" : "";
+  if (point > 0 && point < n) {
+    out += digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+  } else if (point == n) {
+    out += digits;
+  } else if (point > n) {
+    out += digits.substr(0, 1) + "." + digits.substr(1) + "E" + std::to_string(point - 1);
+  } else {
+    out += "0." + digits;
+    if (point < 0) out += "E" + std::to_string(point);
+  }
+  return out;
+}
