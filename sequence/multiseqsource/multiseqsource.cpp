@@ -1,0 +1,215 @@
+// "Generate MLS Signal" (Multi MLS Signal): writes R consecutive periods of one MLS.
+// In stereo either the R periods go first to the left channel and then to the right,
+// or they go to the left channel with a full-scale burst, the control pulses, at the
+// end of the otherwise silent right channel.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/descriptor.h"
+#include "frame/dialogs.h"
+#include "frame/messages.h"
+#include "frame/paramblock.h"
+#include "frame/progress.h"
+#include "frame/stages.h"
+#include "sequence/mls.h"
+#include "sequence/multiseqsource/multiseqsource_block.h"
+
+TOVREL_DECLARE_XFM_EXPORTS();
+
+namespace {
+
+constexpr char kTitle[] = "Generate MLS Signal";
+constexpr char kDialogCaption[] = "Generate Multiple MLS Signal";
+constexpr int kOrderCombo = 1034;
+constexpr int kAmplitudeEdit = 1036;
+constexpr int kRepetitionsEdit = 1037;
+constexpr int kControlPulsesBox = 1042;
+constexpr char kInvalidEntryMessage[] =
+    "The stored MLS order is not valid.\nChoose the MLS order again in the settings dialog.";
+constexpr char kRepetitionsMessage[] = "The number of repetitions must be at least 1.";
+constexpr char kTooLongMessage[] =
+    "The signal would be too long.\nChoose a lower MLS order or fewer repetitions.";
+
+// The control pulses: the last frames of the right channel, at full scale.
+constexpr long kPulseFrames = 101;
+constexpr int kFullScale = 32767;
+// The host takes the signal in one call, whose byte count is a 32-bit number.
+constexpr int64_t kMostSamples = 0x7fffffff / 2;
+
+const ModuleInfo kInfo = {"Tovrel\\Multi MLS Signal", kTitle, kChannelsMonoStereo, kKindGenerator,
+                          kMultiSeqSourceTypeString};
+
+// The frames written: R periods, twice that in stereo without control pulses.
+int64_t SignalFrames(int order, long repetitions, int channels, bool controlPulses) {
+  const int64_t frames = static_cast<int64_t>(repetitions) * MlsPeriod(order);
+  return channels == 2 && !controlPulses ? 2 * frames : frames;
+}
+
+// The leading integer of the first 9 characters of an edit, kept in 16 bits.
+SHORT ReadShort(HWND dialog, int id) {
+  char text[10] = {0};
+  GetDlgItemTextA(dialog, id, text, sizeof text);
+  return static_cast<SHORT>(std::strtol(text, nullptr, 10));
+}
+
+void ShowShort(HWND dialog, int id, SHORT value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld", static_cast<long>(value));
+  SetDlgItemTextA(dialog, id, text);
+}
+
+void FillSettings(HWND dialog, void* data, XfmContext* context) {
+  auto* block = static_cast<MultiSeqSourceBlock*>(data);
+  for (const MlsEntry& row : MlsEntryTable) {
+    SendDlgItemMessageA(dialog, kOrderCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.label));
+  }
+  long entry = FindMlsEntry(block->entry) ? block->entry : kDefaultMlsEntry;
+  SendDlgItemMessageA(dialog, kOrderCombo, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+  ShowShort(dialog, kAmplitudeEdit, block->amplitude);
+  ShowShort(dialog, kRepetitionsEdit, block->repetitions);
+  // Control pulses need a right channel.
+  const bool stereo = context->channels >= 2;
+  EnableWindow(GetDlgItem(dialog, kControlPulsesBox), stereo ? TRUE : FALSE);
+  CheckDlgButton(dialog, kControlPulsesBox, stereo && block->controlPulses ? BST_CHECKED : BST_UNCHECKED);
+}
+
+INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
+  auto* block = static_cast<MultiSeqSourceBlock*>(data);
+  const SHORT amplitude = ReadShort(dialog, kAmplitudeEdit);
+  const SHORT repetitions = ReadShort(dialog, kRepetitionsEdit);
+  const bool controlPulses =
+      context->channels >= 2 && IsDlgButtonChecked(dialog, kControlPulsesBox) == BST_CHECKED;
+  // The combo box always has a selection; without one the default entry stands.
+  long selected = static_cast<long>(SendDlgItemMessageA(dialog, kOrderCombo, CB_GETCURSEL, 0, 0));
+  if (!FindMlsEntry(selected)) selected = kDefaultMlsEntry;
+  const MlsEntry& row = MlsEntryTable[selected];
+
+  // Refused settings keep the dialog open and the block as it was.
+  if (repetitions < 1) {
+    ShowError(dialog, kRepetitionsMessage, kDialogCaption);
+    return -1;
+  }
+  const int channels = context->channels == 2 ? 2 : 1;
+  const int64_t frames = SignalFrames(row.order, repetitions, channels, controlPulses);
+  if (frames * channels > kMostSamples) {
+    ShowError(dialog, kTooLongMessage, kDialogCaption);
+    return -1;
+  }
+
+  block->entry = static_cast<SHORT>(selected);
+  block->order = static_cast<SHORT>(row.order);
+  block->amplitude = amplitude;
+  block->repetitions = repetitions;
+  block->controlPulses = controlPulses ? 1 : 0;
+  block->selectionLength = context->selEnd - context->selStart + 1;
+  context->outputLengthSet = 1;
+  context->outputLength = static_cast<LONG>(frames);
+  return 1;
+}
+
+const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+const ResultDialog kResult = {nullptr, nullptr};
+
+}  // namespace
+
+WORD WINAPI QueryXfm(XfmDescriptor* descriptor) { return FillDescriptor(descriptor, kInfo); }
+
+BOOL WINAPI XfmInit(XfmContext* context) {
+  return WithBlock<MultiSeqSourceBlock>(context, [](MultiSeqSourceBlock& block) {
+    block.order = 15;
+    block.entry = kDefaultMlsEntry;
+    block.amplitude = 16384;
+    block.repetitions = 1;
+  });
+}
+
+WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
+  return RunSettingsDialog(parent, instance, context, kSettingsTemplate);
+}
+
+INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  return SettingsDialogProc(kSettings, dialog, message, wParam, lParam);
+}
+
+INT_PTR CALLBACK DIALOGMsgProc2(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  return ResultDialogProc(kResult, dialog, message, wParam, lParam);
+}
+
+LONG WINAPI XfmDo(XfmContext* context) {
+  BlockLock lock(context->paramHandle);
+  if (!lock) return context->selEnd - context->selStart + 1;  // the document keeps its length
+  const MultiSeqSourceBlock settings = *lock.as<MultiSeqSourceBlock>();
+  const LONG unchanged = settings.selectionLength;
+
+  const MlsEntry* row = FindMlsEntry(settings.entry);
+  if (!row || row->order != settings.order) {
+    ShowError(nullptr, kInvalidEntryMessage, kTitle);
+    return unchanged;
+  }
+  if (settings.repetitions < 1) {
+    ShowError(nullptr, kRepetitionsMessage, kTitle);
+    return unchanged;
+  }
+  const std::size_t channels = context->channels == 2 ? 2 : 1;
+  const bool pulses = channels == 2 && settings.controlPulses != 0;
+  const int64_t frames64 = SignalFrames(row->order, settings.repetitions, static_cast<int>(channels), pulses);
+  if (frames64 * static_cast<int64_t>(channels) > kMostSamples) {
+    ShowError(nullptr, kGenerationMemoryMessage, kTitle);
+    return unchanged;
+  }
+  const std::size_t period = static_cast<std::size_t>(MlsPeriod(row->order));
+  const std::size_t repeated = period * static_cast<std::size_t>(settings.repetitions);  // R x L frames
+  const std::size_t frames = static_cast<std::size_t>(frames64);
+  const std::size_t samples = frames * channels;
+
+  // One spare slot: the recurrence also stores the seed position 2^N.
+  StagedMemory memory;
+  auto* buffer = memory.AllocLocked<SHORT>(samples + 1);
+  if (!buffer) {
+    ShowError(nullptr, kGenerationMemoryMessage, kTitle);
+    return unchanged;
+  }
+
+  // The bits of one period on the left channel of the first repetition.
+  HostProgress progress(context);
+  progress.Begin("Generating MLS signal");
+  const bool completed = GenerateMlsBits(*row, buffer, channels, progress.Callback());
+  progress.End();
+  if (!completed) return unchanged;
+
+  // Frame j takes bit x[j + 1]: bit 0 gives +A, bit 1 -A. Reading runs ahead of writing.
+  const int amplitude = settings.amplitude;
+  for (std::size_t j = 0; j < period; ++j) {
+    const SHORT value = static_cast<SHORT>(buffer[(j + 1) * channels] ? -amplitude : amplitude);
+    buffer[j * channels] = value;
+    if (channels == 2) buffer[j * channels + 1] = 0;  // the right channel starts silent
+  }
+  const std::size_t periodSamples = period * channels;
+  for (std::size_t k = 1; k * period < repeated; ++k) {
+    std::memcpy(buffer + k * periodSamples, buffer, periodSamples * sizeof(SHORT));
+  }
+
+  if (channels == 2 && pulses) {
+    // The burst divides by A, and needs its 101 frames: otherwise the right channel stays silent.
+    if (amplitude != 0 && repeated >= static_cast<std::size_t>(kPulseFrames)) {
+      for (std::size_t f = repeated - kPulseFrames; f < repeated; ++f) {
+        buffer[2 * f + 1] = static_cast<SHORT>(static_cast<int32_t>(buffer[2 * f]) * kFullScale / amplitude);
+      }
+    }
+  } else if (channels == 2) {
+    // The same periods again on the right channel, after the left channel's.
+    for (std::size_t f = 0; f < repeated; ++f) {
+      buffer[2 * (repeated + f)] = 0;
+      buffer[2 * (repeated + f) + 1] = buffer[2 * f];
+    }
+  }
+
+  const LONG byteOffset = static_cast<LONG>(context->selStart * static_cast<LONG>(channels) * 2);
+  const LONG byteCount = static_cast<LONG>(samples * 2);
+  if (context->writeSamples(buffer, byteOffset, byteCount) != 0) return unchanged;
+  return static_cast<LONG>(frames);
+}
+
+BOOL WINAPI XfmDestroy(XfmContext* context) { return DestroyCommon(context); }
