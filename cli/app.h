@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/filter_driver.h"
 #include "host/modules.h"
 #include "host/state.h"
 
@@ -19,9 +20,12 @@ inline constexpr int kExitDocument = 3;
 struct App {
   std::string programPath;
   std::vector<std::unique_ptr<host::Module>> modules;
+  std::vector<std::unique_ptr<host::FileFilter>> filters;
   std::vector<std::string> loadProblems;
+  bool loaded = false;
   host::StateStore store{host::HomeDirectory()};
 
+  // Loads every module on the module path (once).
   void LoadModules();
 };
 

@@ -61,19 +61,25 @@ int RunMain(App& app, const RunArgs& a) {
   options.printMessages = !a.json;
   options.showProgress = !a.json && isatty(STDERR_FILENO);
   options.handleInterrupt = true;
-  if (!host::CheckControlNames(*module, options, error)) {
+  // Saving through a file filter shows its options dialog, whose controls can be set too.
+  std::vector<const host::Module*> alsoShown;
+  if (!a.output.empty())
+    if (const host::FileFilter* filter = host::FilterForWriting(app.filters, a.output))
+      alsoShown.push_back(&filter->module());
+  if (!host::CheckControlNames(*module, options, error, alsoShown)) {
     Fail(error);
     return kExitUsage;
   }
 
   host::Document doc;
+  host::FilterData filterData;
   if (!a.newDocument.empty()) {
     if (!ParseNewDocument(a.newDocument, doc, error)) {
       Fail(error);
       return kExitUsage;
     }
   } else {
-    auto opened = OpenDocument(app, a.document, error);
+    auto opened = OpenDocument(app, a.document, error, &filterData);
     if (!opened) {
       Fail(error);
       return kExitDocument;
@@ -93,7 +99,9 @@ int RunMain(App& app, const RunArgs& a) {
   int code = host::ExitCode(report.status);
   bool written = false;
   if (!a.output.empty() && report.status != host::RunStatus::UsageError) {
-    if (!SaveDocument(app, a.output, doc, error)) {
+    host::ScriptedUser saver(options.sets, options.presses, options.answer, options.interactive,
+                             options.printMessages);
+    if (!SaveDocument(app, a.output, doc, error, &filterData, &saver)) {
       Fail(error);
       code = kExitDocument;
     } else {
@@ -122,7 +130,7 @@ void RegisterRun(CLI::App& cli, App& app, Commands& commands) {
   static RunArgs a;
   auto* cmd = cli.add_subcommand("run", "Run one command on a document, as the host would");
   cmd->add_option("COMMAND", a.command, "Command name (after \"Tovrel\\\"), title or module name")->required();
-  cmd->add_option("DOCUMENT", a.document, "Audio file to open (WAV, AIFF, FLAC, ...)");
+  cmd->add_option("DOCUMENT", a.document, "Document to open: an audio file (WAV, AIFF, FLAC, ...) or a TIM file");
   cmd->add_option("--new", a.newDocument, "Start from an empty document: RATE[:CHANNELS]");
   cmd->add_option("-o,--output", a.output, "Write the document to FILE after the run");
   cmd->add_option("--select", a.selection, "Selection FROM:TO, inclusive, in frames or seconds (suffix s)");

@@ -7,6 +7,7 @@ void RegisterCommands(CLI::App& cli, App& app, Commands& commands) {
   RegisterDescribe(cli, app, commands);
   RegisterRun(cli, app, commands);
   RegisterClip(cli, app, commands);
+  RegisterConvert(cli, app, commands);
   RegisterSimulate(cli, app, commands);
   RegisterDemo(cli, app, commands);
 }

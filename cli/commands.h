@@ -22,6 +22,7 @@ void RegisterList(CLI::App& cli, App& app, Commands& commands);
 void RegisterDescribe(CLI::App& cli, App& app, Commands& commands);
 void RegisterRun(CLI::App& cli, App& app, Commands& commands);
 void RegisterClip(CLI::App& cli, App& app, Commands& commands);
+void RegisterConvert(CLI::App& cli, App& app, Commands& commands);
 void RegisterSimulate(CLI::App& cli, App& app, Commands& commands);
 void RegisterDemo(CLI::App& cli, App& app, Commands& commands);
 

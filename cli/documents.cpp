@@ -24,7 +24,18 @@ bool ParseNewDocument(const std::string& text, host::Document& doc, std::string&
   return true;
 }
 
-std::optional<host::Document> OpenDocument(App&, const std::string& path, std::string& error) {
+std::optional<host::Document> OpenDocument(App& app, const std::string& path, std::string& error,
+                                           host::FilterData* data) {
+  app.LoadModules();
+  if (const host::FileFilter* filter = host::FilterForReading(app.filters, path)) {
+    host::FilterReadResult r = host::ReadWithFilter(*filter, path);
+    if (!r.ok) {
+      error = r.error;
+      return std::nullopt;
+    }
+    if (data) *data = std::move(r.data);
+    return std::move(r.doc);
+  }
   host::AudioReadResult r = host::ReadAudioFile(path);
   if (!r.ok) {
     error = r.error;
@@ -34,7 +45,14 @@ std::optional<host::Document> OpenDocument(App&, const std::string& path, std::s
   return std::move(r.doc);
 }
 
-bool SaveDocument(App&, const std::string& path, const host::Document& doc, std::string& error) {
+bool SaveDocument(App& app, const std::string& path, const host::Document& doc, std::string& error,
+                  const host::FilterData* data, portable::User* user) {
+  app.LoadModules();
+  if (const host::FileFilter* filter = host::FilterForWriting(app.filters, path)) {
+    host::FilterWriteOptions options;
+    options.user = user;
+    return host::WriteWithFilter(*filter, path, doc, data, error, options);
+  }
   return host::WriteAudioFile(path, doc, error);
 }
 

@@ -16,7 +16,10 @@ namespace tovrel::cli {
 void Fail(const std::string& text) { std::fprintf(stderr, "tovrel: %s\n", text.c_str()); }
 
 void App::LoadModules() {
+  if (loaded) return;
+  loaded = true;
   modules = host::LoadAllModules(host::ModuleSearchPath(programPath), &loadProblems);
+  filters = host::FileFilters(modules, &loadProblems);
 }
 
 }  // namespace tovrel::cli

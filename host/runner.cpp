@@ -98,8 +98,13 @@ int ExitCode(RunStatus status) {
   }
 }
 
-bool CheckControlNames(const Module& module, const RunOptions& options, std::string& error) {
-  const auto templates = Templates(module);
+bool CheckControlNames(const Module& module, const RunOptions& options, std::string& error,
+                       const std::vector<const Module*>& alsoShown) {
+  auto templates = Templates(module);
+  for (const Module* other : alsoShown) {
+    auto more = Templates(*other);
+    templates.insert(templates.end(), more.begin(), more.end());
+  }
   for (const auto& s : options.sets)
     if (!CheckName(templates, s.control, "set", error)) return false;
   for (const auto& p : options.presses)

@@ -60,7 +60,9 @@ struct RunReport {
 
 // Checks the --set and --press names against the module's dialog templates before a
 // run: an unknown or ambiguous name is a usage error naming the candidates.
-bool CheckControlNames(const Module& module, const RunOptions& options, std::string& error);
+// Other dialogs a run may show (a file filter's options dialog on saving, say) can be given.
+bool CheckControlNames(const Module& module, const RunOptions& options, std::string& error,
+                       const std::vector<const Module*>& alsoShown = {});
 
 RunReport RunCommand(const Module& module, Document& doc, const RunOptions& options, const StateStore& store);
 

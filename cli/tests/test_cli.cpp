@@ -152,3 +152,33 @@ TEST_F(Cli, DemoMeasuresTheSimulatedRoom) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Cli, TimFilesOpenSaveAndConvertThroughTheFilter) {
+  const std::string tim = dir_ + "/a.tim", wav = dir_ + "/a.wav", back = dir_ + "/b.tim";
+  ASSERT_EQ(Run("run \"MLS Signal\" --new 44100 --set \"MLS Order=10\" --set Amplitude=1000 -o '" + tim + "'"), 0);
+  ASSERT_EQ(Run("convert '" + tim + "' '" + wav + "'"), 0);
+  ASSERT_EQ(Run("run \"MLS Signal\" --new 44100 -o '" + dir_ + "/mls.wav'"), 0);  // the same settings again
+  std::vector<short> samples = ReadWav(wav), mls = ReadWav(dir_ + "/mls.wav");
+  ASSERT_EQ(mls.size(), 1023u);
+  ASSERT_GE(samples.size(), 1023u);
+  // The filter keeps volts and reads the record back scaled to its peak: +-1000 becomes +-32767.
+  for (std::size_t k = 0; k < 1023; ++k) ASSERT_EQ(samples[k], mls[k] > 0 ? 32767 : -32767) << k;
+  std::string out;
+  ASSERT_EQ(Run("run \"Deconvolve MLS Signal\" '" + tim + "' --set \"MLS Order=10\" --json", &out), 0) << out;
+  EXPECT_NE(out.find("\"formats\":[\"wave\"]"), std::string::npos) << out;
+  ASSERT_EQ(Run("convert '" + wav + "' '" + back + "' --set Scope=on"), 0);
+  EXPECT_EQ(Run("convert '" + wav + "' '" + back + "' --set Scpe=on"), 2);
+  // A damaged file is refused with its reason; a stereo document cannot become a TIM file.
+  {
+    std::ofstream bad(dir_ + "/bad.tim", std::ios::binary);
+    bad << "not a measurement file at all";
+  }
+  std::string err;
+  EXPECT_EQ(Run("run \"MLS Signal\" '" + dir_ + "/bad.tim'", nullptr, &err), 3);
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 44100:2 -o '" + dir_ + "/c.tim'"), 3);
+  EXPECT_FALSE(fs::exists(dir_ + "/c.tim"));
+}
+
+}  // namespace
