@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 constexpr long kPermutationBlock = 8192;
@@ -186,51 +188,67 @@ std::string FormatResultNumber(double v) {
   }
   const double a = std::fabs(v);
   // Fixed-point conversion with the fewest digits after the point that give at least
-  // eight digits: the digit string and the position of the point within it.
-  std::string digits;
+  // eight digits: the leading eight digits and the position of the point among them.
+  char digits[9] = {'0'};
+  long n = 1;
   long point = 0;
   if (a != 0) {
-    std::string text(400, '\0');
+    std::vector<char> text(400);
     for (int after = 0; after <= 360; ++after) {
-      int n = std::snprintf(text.data(), text.size(), "%.*f", after, a);
-      if (n < 0) break;
-      if (static_cast<std::size_t>(n) >= text.size()) {
-        text.resize(static_cast<std::size_t>(n) + 1);
-        n = std::snprintf(text.data(), text.size(), "%.*f", after, a);
+      int written = std::snprintf(text.data(), text.size(), "%.*f", after, a);
+      if (written < 0) break;
+      if (static_cast<std::size_t>(written) >= text.size()) {
+        text.resize(static_cast<std::size_t>(written) + 1);
+        written = std::snprintf(text.data(), text.size(), "%.*f", after, a);
       }
-      std::string all;
+      long count = 0;  // significant digits seen
       long intDigits = 0;
+      long leadingZeros = 0;
       bool seenPoint = false;
-      for (int c = 0; c < n; ++c) {
-        if (text[static_cast<std::size_t>(c)] == '.') {
+      for (int c = 0; c < written; ++c) {
+        const char ch = text[static_cast<std::size_t>(c)];
+        if (ch == '.') {
           seenPoint = true;
           continue;
         }
-        all.push_back(text[static_cast<std::size_t>(c)]);
         if (!seenPoint) ++intDigits;
+        if (count == 0 && ch == '0') {
+          ++leadingZeros;
+          continue;
+        }
+        if (count < 8) digits[count] = ch;
+        ++count;
       }
-      std::size_t lead = all.find_first_not_of('0');
-      if (lead == std::string::npos) continue;  // rounds to zero at this width
-      digits = all.substr(lead);
-      point = intDigits - static_cast<long>(lead);
-      if (digits.size() >= 8) break;
+      if (count == 0) continue;  // rounds to zero at this width
+      point = intDigits - leadingZeros;
+      n = count < 8 ? count : 8;
+      if (count >= 8) break;
     }
   }
-  if (digits.empty()) digits = "0";
-  if (digits.size() > 8) digits.resize(8);
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  const long n = static_cast<long>(digits.size());
+  while (n > 1 && digits[n - 1] == '0') --n;
+  const std::string_view kept(digits, static_cast<std::size_t>(n));
 
-  std::string out = v < 0 ? "-" : "";
+  std::string out;
+  if (v < 0) out.push_back('-');
   if (point > 0 && point < n) {
-    out += digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+    out.append(kept.substr(0, static_cast<std::size_t>(point)));
+    out.push_back('.');
+    out.append(kept.substr(static_cast<std::size_t>(point)));
   } else if (point == n) {
-    out += digits;
+    out.append(kept);
   } else if (point > n) {
-    out += digits.substr(0, 1) + "." + digits.substr(1) + "E" + std::to_string(point - 1);
+    out.push_back(kept[0]);
+    out.push_back('.');
+    out.append(kept.substr(1));
+    out.push_back('E');
+    out.append(std::to_string(point - 1));
   } else {
-    out += "0." + digits;
-    if (point < 0) out += "E" + std::to_string(point);
+    out.append("0.");
+    out.append(kept);
+    if (point < 0) {
+      out.push_back('E');
+      out.append(std::to_string(point));
+    }
   }
   return out;
 }
