@@ -4,8 +4,9 @@ file(READ ${RC} rc_text)
 file(STRINGS ${DEF} def_lines)
 set(ordinals "")
 foreach(line IN LISTS def_lines)
-  # Lines of the form: Name @ordinal  or  Name=Decorated @ordinal
-  if(line MATCHES "^[ \t]*([A-Za-z_][A-Za-z0-9_]*)[^@;]*@[ \t]*([0-9]+)")
+  # Lines of the form: Name @ordinal  or  Name = Other @ordinal (the ordinal stands apart;
+  # "_Name@12" is a decorated name, not an ordinal)
+  if(line MATCHES "^[ \t]*([A-Za-z_][A-Za-z0-9_@]*)[^;]*[ \t]@[ \t]*([0-9]+)")
     string(APPEND ordinals "  {${CMAKE_MATCH_2}, \"${CMAKE_MATCH_1}\"},\n")
   endif()
 endforeach()

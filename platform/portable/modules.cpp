@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <mutex>
 #include <unordered_map>
 
@@ -146,6 +147,14 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR nameOrOrdinal) {
     if (name == nullptr) return nullptr;
   }
   void* symbol = dlsym(m->library, name);
+  if (symbol == nullptr) {
+    // A stdcall-decorated export ("_Name@12") has its plain name in a shared library.
+    std::string plain = name;
+    auto at = plain.rfind('@');
+    if (plain.size() > 1 && plain[0] == '_' && at != std::string::npos && at > 1 &&
+        plain.find_first_not_of("0123456789", at + 1) == std::string::npos && at + 1 < plain.size())
+      symbol = dlsym(m->library, plain.substr(1, at - 1).c_str());
+  }
   if (symbol == nullptr) return nullptr;
   FARPROC proc;
   static_assert(sizeof proc == sizeof symbol);
