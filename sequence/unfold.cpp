@@ -118,13 +118,13 @@ void PermuteBackward(std::span<float> w, std::span<int32_t> p) {
   }
 }
 
-Peak FindPeak(std::span<const float> w, bool removeDc, float& magnitude) {
-  const std::size_t top = w.size() - 1;
+Peak FindPeakOfValues(std::span<const float> w, bool removeDc, float& magnitude) {
   Peak peak;
-  if (top < 2) return peak;
+  peak.position = 0;
+  if (w.empty()) return peak;
   if (!removeDc) {
-    float best = std::fabs(w[2]);
-    for (std::size_t i = 3; i <= top; ++i) {
+    float best = std::fabs(w[0]);
+    for (std::size_t i = 1; i < w.size(); ++i) {
       const float a = std::fabs(w[i]);
       if (a > best) {
         best = a;
@@ -135,13 +135,13 @@ Peak FindPeak(std::span<const float> w, bool removeDc, float& magnitude) {
     return peak;
   }
   double sum = 0;
-  std::size_t maxAt = 2, minAt = 2;
-  for (std::size_t i = 2; i <= top; ++i) {
+  std::size_t maxAt = 0, minAt = 0;
+  for (std::size_t i = 0; i < w.size(); ++i) {
     sum += w[i];
     if (w[i] > w[maxAt]) maxAt = i;
     if (w[i] < w[minAt]) minAt = i;
   }
-  const double mean = sum / static_cast<double>(top - 1);
+  const double mean = sum / static_cast<double>(w.size());
   const double above = std::fabs(w[maxAt] - mean);
   const double below = std::fabs(w[minAt] - mean);
   const double candidate = above > below ? above : below;
@@ -149,6 +149,23 @@ Peak FindPeak(std::span<const float> w, bool removeDc, float& magnitude) {
   peak.dc = mean;
   if (static_cast<float>(candidate) > magnitude) magnitude = static_cast<float>(candidate);
   return peak;
+}
+
+Peak FindPeak(std::span<const float> w, bool removeDc, float& magnitude) {
+  if (w.size() < 3) return Peak{};
+  Peak peak = FindPeakOfValues(w.subspan(2), removeDc, magnitude);
+  peak.position += 2;
+  return peak;
+}
+
+int16_t ScaleToSample(double value, double dc, float g) {
+  double v = value;
+  if (dc != 0) v -= dc;
+  v *= g;
+  v = v >= 0 ? v + 0.5 : v - 0.5;
+  if (v > 32767) v = 32767;
+  if (v < -32768) v = -32768;
+  return static_cast<int16_t>(v);
 }
 
 long ChooseStartPosition(long first, long second, int order) {
@@ -170,13 +187,7 @@ void WriteRotatedResponse(std::span<const float> w, long start, double dc, float
   long pos = start;
   for (long t = 0; t < L; ++t, --pos) {
     if (pos < 2) pos += L;
-    double v = w[static_cast<std::size_t>(pos)];
-    if (dc != 0) v -= dc;
-    v *= g;
-    v = v >= 0 ? v + 0.5 : v - 0.5;
-    if (v > 32767) v = 32767;
-    if (v < -32768) v = -32768;
-    out[static_cast<std::size_t>(t * channels + channel)] = static_cast<int16_t>(v);
+    out[static_cast<std::size_t>(t * channels + channel)] = ScaleToSample(w[static_cast<std::size_t>(pos)], dc, g);
   }
 }
 
