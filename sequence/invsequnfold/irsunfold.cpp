@@ -1,0 +1,45 @@
+#include "sequence/invsequnfold/irsunfold.h"
+
+#include <cstddef>
+
+void MultiplyPackedSpectra(std::span<float> spectrum, std::span<const float> reference) {
+  const std::size_t n = spectrum.size() < reference.size() ? spectrum.size() : reference.size();
+  if (n < 2) return;
+  spectrum[0] *= reference[0];
+  spectrum[1] *= reference[1];
+  for (std::size_t k = 2; k + 1 < n; k += 2) {
+    const double re = spectrum[k], im = spectrum[k + 1];
+    const double rr = reference[k], ri = reference[k + 1];
+    spectrum[k] = static_cast<float>(re * rr - im * ri);
+    spectrum[k + 1] = static_cast<float>(re * ri + im * rr);
+  }
+}
+
+long ChooseStartLag(long first, long second, int order) {
+  const long period = (1L << order) - 1;
+  const long half = (period + 1) / 2;
+  long start = first;
+  if (second >= 0) {
+    if ((second <= first && first - second < half) || (second > first && second - first > half)) start = second;
+  }
+  if (order >= 12) {
+    start -= 1500;
+    if (start < 0) start += period;
+  }
+  return start;
+}
+
+void WriteIrsResponse(std::span<const float> lags, long start, float magnitude, std::span<int16_t> out, int channel,
+                      int channels) {
+  const long period = static_cast<long>(lags.size());
+  const float g = 32767.0f / magnitude;
+  long lag = start;
+  for (long t = 0; t < period; ++t, ++lag) {
+    if (lag >= period) lag -= period;
+    double v = static_cast<double>(lags[static_cast<std::size_t>(lag)]) * g;
+    v = v >= 0 ? v + 0.5 : v - 0.5;
+    if (v > 32767) v = 32767;
+    if (v < -32768) v = -32768;
+    out[static_cast<std::size_t>(t * channels + channel)] = static_cast<int16_t>(v);
+  }
+}
