@@ -16,6 +16,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Windows XP and later: the API level of the host audio editor's users.
-set(CMAKE_C_FLAGS_INIT "-D_WIN32_WINNT=0x0501 -DWINVER=0x0501")
-set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0501 -DWINVER=0x0501")
+# Windows XP and later: the API level of the host audio editor's users. Floating point in
+# SSE2 registers, rounded to each type as on x86-64, so that both targets compute the same
+# samples (x87 excess precision moves values that sit on a rounding boundary).
+set(CMAKE_C_FLAGS_INIT "-D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -msse2 -mfpmath=sse")

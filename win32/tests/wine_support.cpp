@@ -305,6 +305,63 @@ HarnessRun RunHarness(const std::string& module, const std::vector<std::string>&
   return run;
 }
 
+NativeRun RunNativeCommand(const std::string& command, const std::vector<std::string>& args,
+                           const std::string& clipboardIn) {
+  NativeRun run;
+  if (NativeCli().empty()) return run.error = "the tovrel command is not built", run;
+  std::string dir = ScratchDir();
+  std::string modules = Modules().empty() ? "" : Modules().front().native;
+  std::vector<std::string> env = {"TOVREL_HOME=" + dir,
+                                  "TOVREL_MODULE_PATH=" + modules.substr(0, modules.rfind('/'))};
+  std::string out, err;
+  if (!clipboardIn.empty() && RunNative({NativeCli(), "clip", "load", clipboardIn}, env, nullptr, &err) != 0) {
+    return run.error = "tovrel clip load failed: " + err, run;
+  }
+  std::vector<std::string> argv = {NativeCli(), "run", command};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.insert(argv.end(), {"-o", dir + "/document.wav", "--json"});
+  int rc = RunNative(argv, env, &out, &err);
+  if (rc != 0) return run.error = "tovrel run failed (" + std::to_string(rc) + "): " + err, run;
+  try {
+    run.report = ParseJson(out);
+  } catch (const std::exception& e) {
+    return run.error = e.what(), run;
+  }
+  std::string error;
+  if (!ReadWav(dir + "/document.wav", run.document, error)) return run.error = error, run;
+  if (RunNative({NativeCli(), "clip", "save", dir + "/clipboard.bin"}, env, nullptr, nullptr) == 0) {
+    std::string bytes = Slurp(dir + "/clipboard.bin");
+    run.clipboard.assign(bytes.begin(), bytes.end());
+  }
+  return run;
+}
+
+std::vector<long long> ReportSamples(const Json& report) { return report["document"]["samples"].integers(); }
+std::vector<long long> Samples(const Wav& wav) { return std::vector<long long>(wav.samples.begin(), wav.samples.end()); }
+
+std::string SampleDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+  if (a.size() != b.size()) return std::to_string(a.size()) + " samples against " + std::to_string(b.size());
+  size_t count = 0, first = 0;
+  int largest = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    int d = std::abs(a[i] - b[i]);
+    if (d && !count++) first = i;
+    largest = std::max(largest, d);
+  }
+  if (!count) return "";
+  return std::to_string(count) + " samples differ, the first at " + std::to_string(first) + " (" +
+         std::to_string(a[first]) + " against " + std::to_string(b[first]) + "), by at most " + std::to_string(largest);
+}
+
+std::vector<int16_t> WaveImageSamples(const std::vector<uint8_t>& image) {
+  std::vector<int16_t> samples;
+  if (image.size() < 44) return samples;
+  // The data byte count at offset 40; the block itself may be larger.
+  size_t end = 44 + (image[40] | image[41] << 8 | image[42] << 16 | static_cast<size_t>(image[43]) << 24);
+  for (size_t i = 44; i + 1 < image.size() && i + 1 < end; i += 2) samples.push_back(static_cast<int16_t>(image[i] | image[i + 1] << 8));
+  return samples;
+}
+
 namespace {
 
 struct NativeModule {

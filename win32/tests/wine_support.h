@@ -67,12 +67,6 @@ HarnessRun RunHarness(const std::string& module, const std::vector<std::string>&
 int RunNative(const std::vector<std::string>& argv, const std::vector<std::string>& env, std::string* out,
               std::string* err);
 
-// What the native module writes through QueryXfm and XfmInit, byte for byte.
-std::vector<uint8_t> NativeDescriptor(const std::string& module);
-std::vector<uint8_t> NativeDefaults(const std::string& module);
-
-std::vector<uint8_t> FromHex(const std::string& hex);
-
 struct Wav {
   int channels = 0;
   long sampleRate = 0;
@@ -81,6 +75,33 @@ struct Wav {
 };
 bool ReadWav(const std::string& path, Wav& wav, std::string& error);
 bool WriteWav(const std::string& path, const Wav& wav);
+
+// A run of the native `tovrel` command with a clipboard of its own.
+struct NativeRun {
+  std::string error;               // why there is no result (empty when the run happened)
+  Json report;                     // its --json report
+  Wav document;                    // the document after the run
+  std::vector<uint8_t> clipboard;  // the clipboard's wave image or text after the run
+};
+// `tovrel run COMMAND args... -o FILE --json`, after `tovrel clip load` of clipboardIn if given.
+NativeRun RunNativeCommand(const std::string& command, const std::vector<std::string>& args,
+                           const std::string& clipboardIn = "");
+
+// The document samples of a harness report, and of a native run, as one type.
+std::vector<long long> ReportSamples(const Json& report);
+std::vector<long long> Samples(const Wav& wav);
+
+// Empty when both hold the same samples; otherwise where and how they first differ.
+std::string SampleDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b);
+
+// Samples of a 44-byte-header WAV image (the clipboard's): the data byte count at offset 40.
+std::vector<int16_t> WaveImageSamples(const std::vector<uint8_t>& image);
+
+// What the native module writes through QueryXfm and XfmInit, byte for byte.
+std::vector<uint8_t> NativeDescriptor(const std::string& module);
+std::vector<uint8_t> NativeDefaults(const std::string& module);
+
+std::vector<uint8_t> FromHex(const std::string& hex);
 
 // The parts of a PE image the host relies on.
 struct PeExport {
