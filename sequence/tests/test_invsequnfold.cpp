@@ -96,6 +96,16 @@ const portable::DialogState* Find(const RunReport& r, int templateId) {
   return nullptr;
 }
 
+// The one message of a run: an error box owned by the host's window, with the title as caption.
+void ExpectErrorBox(const RunReport& r, const std::string& text, const std::string& what = "") {
+  const auto boxes = MessageBoxes(r);
+  ASSERT_EQ(boxes.size(), 1u) << what;
+  EXPECT_EQ(boxes[0]->text, text) << what;
+  EXPECT_EQ(boxes[0]->caption, kTitle);
+  EXPECT_EQ(boxes[0]->type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_EQ(boxes[0]->owner, HandleToField(portable::HostWindow()));
+}
+
 int16_t RoundHalfAway(double v) { return static_cast<int16_t>(v >= 0 ? v + 0.5 : v - 0.5); }
 
 // What the deconvolution must give for a recording, worked out without a transform:
@@ -414,13 +424,8 @@ TEST(InvSeqUnfold, SelectionShorterThanOneIrsPeriodIsRefused) {
   EXPECT_EQ(r.status, RunStatus::Failed);
   EXPECT_EQ(*r.setupResult, 0);
   EXPECT_FALSE(r.doResult.has_value());
-  auto boxes = MessageBoxes(r);
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0]->text,
-            "Highlighted area is too short to perform\nthe deconvolution of a sequence having\nthe selected IRS order.");
-  EXPECT_EQ(boxes[0]->caption, kTitle);
-  EXPECT_EQ(boxes[0]->type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
-  EXPECT_EQ(boxes[0]->owner, HandleToField(portable::HostWindow()));
+  ExpectErrorBox(r,
+                 "Highlighted area is too short to perform\nthe deconvolution of a sequence having\nthe selected IRS order.");
   EXPECT_FALSE(ClipboardResponse(r).present);
 
   // One period, and one MLS length short of two: a single period is averaged.
@@ -478,18 +483,14 @@ TEST(InvSeqUnfold, EveryAllocationAndLockFailureReportsAndLeavesNothingBehind) {
       EXPECT_EQ(*r.doResult, 1) << k;
       EXPECT_EQ(Find(r, 107), nullptr);
       EXPECT_FALSE(ClipboardResponse(r).present);
-      auto boxes = MessageBoxes(r);
       if (lockFault && k == 1) {
-        EXPECT_TRUE(boxes.empty());  // the parameter block itself: return at once
+        EXPECT_TRUE(MessageBoxes(r).empty());  // the parameter block itself: return at once
         continue;
       }
-      ASSERT_EQ(boxes.size(), 1u) << lockFault << " " << k;
-      EXPECT_EQ(boxes[0]->text,
-                "The system cannot allocate enough memory\nto perform deconvolution.\n\n"
-                "Retry after closing some windows or\nwith a lower IRS order.");
-      EXPECT_EQ(boxes[0]->caption, kTitle);
-      EXPECT_EQ(boxes[0]->type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
-      EXPECT_EQ(boxes[0]->owner, HandleToField(portable::HostWindow()));
+      ExpectErrorBox(r,
+                     "The system cannot allocate enough memory\nto perform deconvolution.\n\n"
+                     "Retry after closing some windows or\nwith a lower IRS order.",
+                     std::to_string(lockFault) + " " + std::to_string(k));
     }
     portable::LoadClipboard({});
   }
@@ -533,13 +534,7 @@ TEST(InvSeqUnfold, BusyClipboardDiscardsTheResponseWithoutStatistics) {
     RunReport r = host.Run(kModule, doc, o);
     EXPECT_EQ(*r.doResult, 0);  // the deconvolution itself completed
     EXPECT_EQ(Find(r, 107), nullptr);
-    auto boxes = MessageBoxes(r);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0]->text,
-              "Can not access Clipboard Data.\nAnother application or window\nhas the Clipboard opened.");
-    EXPECT_EQ(boxes[0]->caption, kTitle);
-    EXPECT_EQ(boxes[0]->type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
-    EXPECT_EQ(boxes[0]->owner, HandleToField(portable::HostWindow()));
+    ExpectErrorBox(r, "Can not access Clipboard Data.\nAnother application or window\nhas the Clipboard opened.");
     EXPECT_FALSE(ClipboardResponse(r).present);
     EXPECT_EQ(portable::Memory().liveBlocks, before.liveBlocks);
     EXPECT_EQ(portable::Memory().lockedBlocks, 0);
