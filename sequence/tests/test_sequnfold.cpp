@@ -136,10 +136,10 @@ TEST(SeqUnfold, DescribesItselfAndOffersItsDefaults) {
   EXPECT_EQ(*r.setupResult, 0);
   EXPECT_FALSE(r.doResult.has_value());
   const SeqUnfoldBlock b = BlockOf(r);
-  EXPECT_EQ(b.order, 15);
-  EXPECT_EQ(b.entry, 18);
-  EXPECT_EQ(b.removeDc, 0);
-  EXPECT_EQ(b.ownerWindow, 0u);
+  EXPECT_EQ(+b.order, 15);
+  EXPECT_EQ(+b.entry, 18);
+  EXPECT_EQ(+b.removeDc, 0);
+  EXPECT_EQ(+b.ownerWindow, 0u);
   const auto* settings = Find(r, 100);
   ASSERT_NE(settings, nullptr);
   EXPECT_EQ(settings->caption, kTitle);
@@ -166,8 +166,8 @@ TEST(SeqUnfold, PureDelayAtAnyPhaseGivesAUnitPulseAtTheStart) {
       pulse[0] = 32767;
       EXPECT_EQ(resp.samples, pulse) << phase << " " << delay;
       const SeqUnfoldBlock b = BlockOf(r);
-      EXPECT_EQ(b.cycles, 2);
-      EXPECT_EQ(b.rescaledFrom, 1024.0f * 1000 * 2);
+      EXPECT_EQ(+b.cycles, 2);
+      EXPECT_EQ(+b.rescaledFrom, 1024.0f * 1000 * 2);
     }
   }
 }
@@ -225,7 +225,7 @@ TEST(SeqUnfold, StereoAlignsToTheEarlierPeakAndSharesTheScale) {
   EXPECT_EQ(resp.samples, Truth(earlierRight, L, 1024.0 * 1000 * 2, 30, 0));
   EXPECT_NEAR(resp.samples[1], 16384, 1);  // right at frame 0
   EXPECT_EQ(resp.samples[2 * 10], 32767);  // left 10 frames later
-  EXPECT_EQ(BlockOf(r).resultChannels, 2);
+  EXPECT_EQ(+BlockOf(r).resultChannels, 2);
 
   // The right channel arriving later: the left channel's peak stays at frame 0.
   const std::vector<System> laterRight = {{{40, 1}}, {{50, -3}}};
@@ -251,7 +251,7 @@ TEST(SeqUnfold, DcRemovalSubtractsTheMeanOfTheResponse) {
 
   RunReport removed = host.Run("sequnfold", doc, Settings("10", true));
   ASSERT_EQ(removed.status, RunStatus::Completed) << removed.message;
-  EXPECT_EQ(BlockOf(removed).removeDc, 1);
+  EXPECT_EQ(+BlockOf(removed).removeDc, 1);
   const Response resp = ClipboardResponse(removed);
   // Peak P, others 0: the mean is P / L, so the others sit at -32767 / (L - 1).
   EXPECT_EQ(resp.samples[0], 32767);
@@ -279,8 +279,8 @@ TEST(SeqUnfold, StatisticsDialogReportsTheRun) {
   for (const auto& e : r.journal) beeped = beeped || std::holds_alternative<portable::BeepEvent>(e);
   EXPECT_TRUE(beeped);
   const SeqUnfoldBlock b = BlockOf(r);
-  EXPECT_EQ(b.resultSampleRate, 48000);
-  EXPECT_EQ(b.ownerWindow, HandleToField(portable::HostWindow()));
+  EXPECT_EQ(+b.resultSampleRate, 48000);
+  EXPECT_EQ(+b.ownerWindow, HandleToField(portable::HostWindow()));
   EXPECT_EQ(r.statusTexts, (std::vector<std::string>{"Initializing MLS deconvolution...", "Look up TOB...",
                                                      "Generating permutation...", "Averaging data...",
                                                      "Deconvolving MLS"}));
@@ -315,7 +315,7 @@ TEST(SeqUnfold, SelectionShorterThanOnePeriodIsRefused) {
   doc = Recording(x, 511, 0, {{{0, 1}}});
   r = host.Run("sequnfold", doc, Settings("9"));
   ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
-  EXPECT_EQ(BlockOf(r).cycles, 1);
+  EXPECT_EQ(+BlockOf(r).cycles, 1);
 }
 
 TEST(SeqUnfold, MoreThan32767PeriodsAverageThe32767First) {
@@ -326,8 +326,8 @@ TEST(SeqUnfold, MoreThan32767PeriodsAverageThe32767First) {
   for (std::size_t k = 3 * 32767; k < doc.samples.size(); ++k) doc.samples[k] = 0;
   RunReport r = host.Run("sequnfold", doc, Settings("2"));
   ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
-  EXPECT_EQ(BlockOf(r).cycles, 32767);
-  EXPECT_EQ(BlockOf(r).rescaledFrom, 4.0f * 1024 * 32767);
+  EXPECT_EQ(+BlockOf(r).cycles, 32767);
+  EXPECT_EQ(+BlockOf(r).rescaledFrom, 4.0f * 1024 * 32767);
   EXPECT_EQ(ClipboardResponse(r).samples, (std::vector<int16_t>{32767, 0, 0}));
 }
 
