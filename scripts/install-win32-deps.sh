@@ -9,6 +9,9 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 packages=(
   mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
+  # X extensions of 32-bit Wine (clipboard through XFixes, display, input, cursors)
+  libxfixes3:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386
+  libxinerama1:i386 libxcomposite1:i386 libxxf86vm1:i386
   xvfb xauth
 )
 

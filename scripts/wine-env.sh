@@ -19,7 +19,7 @@ export WINEDEBUG=-all
 export TOVREL_WINE_TIMEOUT
 
 tovrel_wine_init() {
-  if [ -f "$WINEPREFIX/.tovrel-ready" ]; then
+  if [ -f "$WINEPREFIX/.tovrel-ready-2" ]; then
     return 0
   fi
   mkdir -p "$(dirname "$WINEPREFIX")"
@@ -30,8 +30,10 @@ tovrel_wine_init() {
   env -u DISPLAY timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   env -u DISPLAY timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1
   env -u DISPLAY timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d "" /f >/dev/null 2>&1
+  # No window manager runs under Xvfb: Wine must not wait for one to map or withdraw windows.
+  env -u DISPLAY timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   timeout 120 wineserver -w
-  touch "$WINEPREFIX/.tovrel-ready"
+  touch "$WINEPREFIX/.tovrel-ready-2"
 }
 
 # Runs a command with a display: the caller's, or a private Xvfb started for it.

@@ -263,18 +263,31 @@ struct ClipboardHolder {
     if (window) DestroyWindow(window);
     return 0;
   }
+  // Waits while serving this thread's messages: the clipboard's owner window lives here,
+  // and Wine's X11 clipboard asks it for the data while the other thread opens it.
+  static void Await(HANDLE object) {
+    DWORD until = GetTickCount() + 10000;
+    while (MsgWaitForMultipleObjects(1, &object, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+      }
+      if (static_cast<LONG>(GetTickCount() - until) > 0) break;
+    }
+  }
   bool Start() {
     opened = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
     if (!thread) return false;
-    WaitForSingleObject(opened, 10000);
+    Await(opened);
     return held;
   }
   void Stop() {
     if (!thread) return;
     SetEvent(release);
-    WaitForSingleObject(thread, 10000);
+    Await(thread);
     CloseHandle(thread);
     CloseHandle(opened);
     CloseHandle(release);
