@@ -48,7 +48,7 @@ tovrel_wine_run() {
 # A display and a running Wine server for everything CMD starts, removed afterwards.
 # Without it each Wine step brings up its own X server and Wine server (seconds each).
 tovrel_wine_session() {
-  tovrel_wine_init
+  tovrel_wine_init || return 1
   local xvfb_pid="" display_file=""
   if [ -z "${DISPLAY:-}" ]; then
     display_file="$(mktemp)"
