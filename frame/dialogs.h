@@ -70,3 +70,13 @@ INT_PTR ResultDialogProc(const ResultDialog& hooks, HWND dialog, UINT message, W
 
 // Shows the result dialog (template 107 unless given) with the procedure at ordinal 101.
 INT_PTR ShowResultDialog(HWND owner, HINSTANCE instance, XfmContext* context, int templateId = kResultTemplate);
+
+// The two dialog procedures a module exports, forwarding to the common ones with the
+// module's hooks.
+#define TOVREL_DIALOG_PROCEDURES(settingsHooks, resultHooks)                                  \
+  INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {  \
+    return SettingsDialogProc(settingsHooks, dialog, message, wParam, lParam);                \
+  }                                                                                           \
+  INT_PTR CALLBACK DIALOGMsgProc2(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) { \
+    return ResultDialogProc(resultHooks, dialog, message, wParam, lParam);                    \
+  }

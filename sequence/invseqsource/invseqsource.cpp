@@ -11,6 +11,7 @@
 #include "sequence/invseqsource/invseqsource_block.h"
 #include "sequence/irs.h"
 #include "sequence/mls.h"
+#include "sequence/mls_dialogs.h"
 
 TOVREL_DECLARE_XFM_EXPORTS();
 
@@ -28,20 +29,12 @@ const MlsEntry* FindIrsEntry(long index) { return index < kIrsEntryCount ? FindM
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
   auto* block = static_cast<InvSeqSourceBlock*>(data);
-  for (int k = 0; k < kIrsEntryCount; ++k) {
-    SendDlgItemMessageA(dialog, kOrderCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(MlsEntryTable[k].label));
-  }
-  long entry = FindIrsEntry(block->entry) ? block->entry : kDefaultMlsEntry;
-  SendDlgItemMessageA(dialog, kOrderCombo, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+  FillMlsOrderCombo(dialog, kOrderCombo, block->entry, kIrsEntryCount);
 }
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<InvSeqSourceBlock*>(data);
-  LRESULT selected = SendDlgItemMessageA(dialog, kOrderCombo, CB_GETCURSEL, 0, 0);
-  if (const MlsEntry* row = FindIrsEntry(static_cast<long>(selected))) {
-    block->entry = static_cast<SHORT>(selected);
-    block->order = static_cast<SHORT>(row->order);
-  }
+  ReadMlsOrderCombo(dialog, kOrderCombo, block->entry, block->order, kIrsEntryCount);
   block->selectionLength = context->selEnd - context->selStart + 1;
   context->outputLengthSet = 1;
   context->outputLength = static_cast<LONG>(IrsPeriod(block->order));
@@ -67,13 +60,7 @@ WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
   return RunSettingsDialog(parent, instance, context, kSettingsTemplate);
 }
 
-INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SettingsDialogProc(kSettings, dialog, message, wParam, lParam);
-}
-
-INT_PTR CALLBACK DIALOGMsgProc2(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ResultDialogProc(kResult, dialog, message, wParam, lParam);
-}
+TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
 
 LONG WINAPI XfmDo(XfmContext* context) {
   BlockLock lock(context->paramHandle);

@@ -14,6 +14,7 @@
 #include "frame/progress.h"
 #include "frame/stages.h"
 #include "sequence/mls.h"
+#include "sequence/mls_dialogs.h"
 #include "sequence/multiseqsource/multiseqsource_block.h"
 
 TOVREL_DECLARE_XFM_EXPORTS();
@@ -62,11 +63,7 @@ void ShowShort(HWND dialog, int id, SHORT value) {
 
 void FillSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<MultiSeqSourceBlock*>(data);
-  for (const MlsEntry& row : MlsEntryTable) {
-    SendDlgItemMessageA(dialog, kOrderCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.label));
-  }
-  long entry = FindMlsEntry(block->entry) ? block->entry : kDefaultMlsEntry;
-  SendDlgItemMessageA(dialog, kOrderCombo, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+  FillMlsOrderCombo(dialog, kOrderCombo, block->entry);
   ShowShort(dialog, kAmplitudeEdit, block->amplitude);
   ShowShort(dialog, kRepetitionsEdit, block->repetitions);
   // Control pulses need a right channel.
@@ -129,13 +126,7 @@ WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
   return RunSettingsDialog(parent, instance, context, kSettingsTemplate);
 }
 
-INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SettingsDialogProc(kSettings, dialog, message, wParam, lParam);
-}
-
-INT_PTR CALLBACK DIALOGMsgProc2(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ResultDialogProc(kResult, dialog, message, wParam, lParam);
-}
+TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
 
 LONG WINAPI XfmDo(XfmContext* context) {
   BlockLock lock(context->paramHandle);

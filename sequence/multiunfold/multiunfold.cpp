@@ -166,13 +166,7 @@ WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
                           offsetof(MultiUnfoldBlock, moduleInstance));
 }
 
-INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SettingsDialogProc(kSettings, dialog, message, wParam, lParam);
-}
-
-INT_PTR CALLBACK DIALOGMsgProc2(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ResultDialogProc(kResult, dialog, message, wParam, lParam);
-}
+TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
 
 LONG WINAPI XfmDo(XfmContext* context) {
   BlockLock lock(context->paramHandle);

@@ -11,6 +11,7 @@
 #include "frame/progress.h"
 #include "frame/stages.h"
 #include "sequence/mls.h"
+#include "sequence/mls_dialogs.h"
 #include "sequence/seqsource/seqsource_block.h"
 
 TOVREL_DECLARE_XFM_EXPORTS();
@@ -27,11 +28,7 @@ const ModuleInfo kInfo = {"Tovrel\\MLS Signal", kTitle, kChannelsMonoStereo, kKi
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
   auto* block = static_cast<SeqSourceBlock*>(data);
-  for (const MlsEntry& row : MlsEntryTable) {
-    SendDlgItemMessageA(dialog, kOrderCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.label));
-  }
-  long entry = FindMlsEntry(block->entry) ? block->entry : kDefaultMlsEntry;
-  SendDlgItemMessageA(dialog, kOrderCombo, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+  FillMlsOrderCombo(dialog, kOrderCombo, block->entry);
   char text[32];
   std::snprintf(text, sizeof text, "%ld", static_cast<long>(block->amplitude));
   SetDlgItemTextA(dialog, kAmplitudeEdit, text);
@@ -39,11 +36,7 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<SeqSourceBlock*>(data);
-  LRESULT selected = SendDlgItemMessageA(dialog, kOrderCombo, CB_GETCURSEL, 0, 0);
-  if (const MlsEntry* row = FindMlsEntry(static_cast<long>(selected))) {
-    block->entry = static_cast<SHORT>(selected);
-    block->order = static_cast<SHORT>(row->order);
-  }
+  ReadMlsOrderCombo(dialog, kOrderCombo, block->entry, block->order);
   // The leading integer of the first 9 characters, kept in 16 bits.
   char text[10] = {0};
   GetDlgItemTextA(dialog, kAmplitudeEdit, text, sizeof text);
@@ -73,13 +66,7 @@ WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
   return RunSettingsDialog(parent, instance, context, kSettingsTemplate);
 }
 
-INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SettingsDialogProc(kSettings, dialog, message, wParam, lParam);
-}
-
-INT_PTR CALLBACK DIALOGMsgProc2(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ResultDialogProc(kResult, dialog, message, wParam, lParam);
-}
+TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
 
 LONG WINAPI XfmDo(XfmContext* context) {
   BlockLock lock(context->paramHandle);

@@ -16,6 +16,7 @@
 #include "frame/progress.h"
 #include "frame/stages.h"
 #include "sequence/mls.h"
+#include "sequence/mls_dialogs.h"
 #include "sequence/sequnfold/sequnfold_block.h"
 #include "sequence/unfold.h"
 
@@ -43,53 +44,27 @@ long SelectedFrames(const XfmContext* context) {
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
   auto* block = static_cast<SeqUnfoldBlock*>(data);
-  for (const MlsEntry& row : MlsEntryTable) {
-    SendDlgItemMessageA(dialog, kOrderCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.label));
-  }
-  const long entry = FindMlsEntry(block->entry) ? block->entry : kDefaultMlsEntry;
-  SendDlgItemMessageA(dialog, kOrderCombo, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+  FillMlsOrderCombo(dialog, kOrderCombo, block->entry);
   CheckDlgButton(dialog, kRemoveDcCheck, block->removeDc ? BST_CHECKED : BST_UNCHECKED);
 }
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<SeqUnfoldBlock*>(data);
-  const LRESULT selected = SendDlgItemMessageA(dialog, kOrderCombo, CB_GETCURSEL, 0, 0);
-  if (const MlsEntry* row = FindMlsEntry(static_cast<long>(selected))) {
-    block->entry = static_cast<SHORT>(selected);
-    block->order = static_cast<SHORT>(row->order);
-  }
+  const MlsEntry* row = ReadMlsOrderCombo(dialog, kOrderCombo, block->entry, block->order);
   block->removeDc = IsDlgButtonChecked(dialog, kRemoveDcCheck) == BST_CHECKED ? 1 : 0;
-  const MlsEntry* row = FindMlsEntry(block->entry);
   const long period = row ? MlsPeriod(row->order) : 0;
   return SelectedFrames(context) < period ? 2 : 1;
 }
 
 void FillResults(HWND dialog, void* data, XfmContext*) {
   const auto* block = static_cast<const SeqUnfoldBlock*>(data);
-  char text[64];
   const long period = block->order >= 2 && block->order <= 21 ? MlsPeriod(block->order) : 0;
-  std::snprintf(text, sizeof text, "%li", period);
-  SetDlgItemTextA(dialog, 1026, text);
-  std::snprintf(text, sizeof text, "%i", static_cast<int>(block->resultChannels));
-  SetDlgItemTextA(dialog, 1028, text);
-  std::snprintf(text, sizeof text, "%li", static_cast<long>(block->resultSampleRate));
-  SetDlgItemTextA(dialog, 1027, text);
-  std::snprintf(text, sizeof text, "%i", static_cast<int>(block->cycles));
-  SetDlgItemTextA(dialog, 1029, text);
-  SetDlgItemTextA(dialog, 1030, FormatElapsed(block->elapsedMs).c_str());
-  SetDlgItemTextA(dialog, 1032, ("Rescaled from: " + FormatResultNumber(block->rescaledFrom)).c_str());
+  FillDeconvolutionStatistics(dialog, period, block->resultChannels, block->resultSampleRate, block->cycles,
+                              block->elapsedMs, block->rescaledFrom);
 }
 
 const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
 const ResultDialog kResult = {FillResults, nullptr};
-
-// Integer sums of a work array become floats in the same cells.
-void SumsToFloats(int32_t* cells, std::size_t first, std::size_t last) {
-  for (std::size_t i = first; i <= last; ++i) {
-    const float f = static_cast<float>(cells[i]);
-    std::memcpy(cells + i, &f, sizeof f);
-  }
-}
 
 }  // namespace
 
@@ -106,26 +81,11 @@ BOOL WINAPI XfmInit(XfmContext* context) {
 }
 
 WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
-  const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
-  if (result == 2) {
-    ShowError(parent, kTooShortMessage, context->caption);
-    return 0;
-  }
-  if (result != 1) return 0;
-  BlockLock lock(context->paramHandle);
-  if (!lock) return 0;
-  lock.as<SeqUnfoldBlock>()->ownerWindow = HandleToField(parent);
-  lock.as<SeqUnfoldBlock>()->moduleInstance = HandleToField(instance);
-  return 1;
+  return SetupDeconvolver(parent, instance, context, kTooShortMessage, offsetof(SeqUnfoldBlock, ownerWindow),
+                          offsetof(SeqUnfoldBlock, moduleInstance));
 }
 
-INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SettingsDialogProc(kSettings, dialog, message, wParam, lParam);
-}
-
-INT_PTR CALLBACK DIALOGMsgProc2(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ResultDialogProc(kResult, dialog, message, wParam, lParam);
-}
+TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
 
 LONG WINAPI XfmDo(XfmContext* context) {
   BlockLock lock(context->paramHandle);
