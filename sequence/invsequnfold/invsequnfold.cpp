@@ -248,17 +248,13 @@ LONG WINAPI XfmDo(XfmContext* context) {
   progress.End();
   if (!going) return 1;
 
-  // Lags 0 .. L - 1 of each channel. The peak search counts positions from 2 (as the
-  // MLS deconvolution lays them out), so it is given the span from two cells before lag 0.
+  // The peak of each channel among lags 0 .. L - 1.
   float magnitude = 0;
   long peakLag[2] = {0, -1};
   std::span<const float> lags[2];
   for (int ch = 0; ch < channels; ++ch) {
     lags[ch] = values[ch].subspan(static_cast<std::size_t>(lagZero), static_cast<std::size_t>(length));
-    const Peak peak =
-        FindPeak(values[ch].subspan(static_cast<std::size_t>(lagZero - 2), static_cast<std::size_t>(length + 2)),
-                 false, magnitude);
-    peakLag[ch] = peak.position - 2;
+    peakLag[ch] = FindPeakOfValues(lags[ch], false, magnitude).position;
   }
   // The response is read within lags 0 .. L - 1, wrapping circularly as the MLS
   // deconvolution does: the lags from L on hold it with inverted sign.

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "sequence/unfold.h"
+
 void MultiplyPackedSpectra(std::span<float> spectrum, std::span<const float> reference) {
   const std::size_t n = spectrum.size() < reference.size() ? spectrum.size() : reference.size();
   if (n < 2) return;
@@ -36,10 +38,6 @@ void WriteIrsResponse(std::span<const float> lags, long start, float magnitude, 
   long lag = start;
   for (long t = 0; t < period; ++t, ++lag) {
     if (lag >= period) lag -= period;
-    double v = static_cast<double>(lags[static_cast<std::size_t>(lag)]) * g;
-    v = v >= 0 ? v + 0.5 : v - 0.5;
-    if (v > 32767) v = 32767;
-    if (v < -32768) v = -32768;
-    out[static_cast<std::size_t>(t * channels + channel)] = static_cast<int16_t>(v);
+    out[static_cast<std::size_t>(t * channels + channel)] = ScaleToSample(lags[static_cast<std::size_t>(lag)], 0, g);
   }
 }
