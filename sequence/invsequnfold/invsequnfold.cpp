@@ -2,7 +2,6 @@
 // cross-correlates the averaged period with the reference IRS through the real FFT,
 // and places one MLS length of lags, normalised to full scale, on the clipboard as
 // 16-bit WAV data. The document is not changed.
-#include <cstdio>
 #include <cstring>
 #include <span>
 #include <string>
@@ -11,7 +10,6 @@
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
 #include "frame/fft.h"
-#include "frame/format.h"
 #include "frame/messages.h"
 #include "frame/paramblock.h"
 #include "frame/progress.h"
@@ -19,6 +17,7 @@
 #include "sequence/invsequnfold/invsequnfold_block.h"
 #include "sequence/invsequnfold/irsunfold.h"
 #include "sequence/irs.h"
+#include "sequence/mls_dialogs.h"
 #include "sequence/mls.h"
 #include "sequence/unfold.h"
 
@@ -53,11 +52,7 @@ long SelectedFrames(const XfmContext* context) {
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
   auto* block = static_cast<InvSeqUnfoldBlock*>(data);
-  for (int k = 0; k < kIrsEntryCount; ++k) {
-    SendDlgItemMessageA(dialog, kOrderCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(MlsEntryTable[k].label));
-  }
-  const long entry = FindIrsEntry(block->entry) ? block->entry : kDefaultMlsEntry;
-  SendDlgItemMessageA(dialog, kOrderCombo, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+  FillMlsOrderCombo(dialog, kOrderCombo, block->entry, kIrsEntryCount);
   CheckDlgButton(dialog, kRemoveDcCheck, block->removeDc ? BST_CHECKED : BST_UNCHECKED);
 }
 
@@ -65,31 +60,17 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
 // that ends before it starts is too short, not a huge one.
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<InvSeqUnfoldBlock*>(data);
-  const LRESULT selected = SendDlgItemMessageA(dialog, kOrderCombo, CB_GETCURSEL, 0, 0);
-  if (const MlsEntry* row = FindIrsEntry(static_cast<long>(selected))) {
-    block->entry = static_cast<SHORT>(selected);
-    block->order = static_cast<SHORT>(row->order);
-  }
+  const MlsEntry* row = ReadMlsOrderCombo(dialog, kOrderCombo, block->entry, block->order, kIrsEntryCount);
   block->removeDc = 0;  // the check box is hidden: no DC removal
-  const MlsEntry* row = FindIrsEntry(block->entry);
   const long period = row ? IrsPeriod(row->order) : 0;
   return SelectedFrames(context) < period ? 2 : 1;
 }
 
 void FillResults(HWND dialog, void* data, XfmContext*) {
   const auto* block = static_cast<const InvSeqUnfoldBlock*>(data);
-  char text[64];
   const long length = block->order >= 2 && block->order <= 19 ? MlsPeriod(block->order) : 0;
-  std::snprintf(text, sizeof text, "%li", length);
-  SetDlgItemTextA(dialog, 1026, text);
-  std::snprintf(text, sizeof text, "%i", static_cast<int>(block->resultChannels));
-  SetDlgItemTextA(dialog, 1028, text);
-  std::snprintf(text, sizeof text, "%li", static_cast<long>(block->resultSampleRate));
-  SetDlgItemTextA(dialog, 1027, text);
-  std::snprintf(text, sizeof text, "%i", static_cast<int>(block->cycles));
-  SetDlgItemTextA(dialog, 1029, text);
-  SetDlgItemTextA(dialog, 1030, FormatElapsed(block->elapsedMs).c_str());
-  SetDlgItemTextA(dialog, 1032, ("Rescaled from: " + FormatResultNumber(block->rescaledFrom)).c_str());
+  FillDeconvolutionStatistics(dialog, length, block->resultChannels, block->resultSampleRate, block->cycles,
+                              block->elapsedMs, block->rescaledFrom);
 }
 
 const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
@@ -137,13 +118,7 @@ WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
   return 1;
 }
 
-INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SettingsDialogProc(kSettings, dialog, message, wParam, lParam);
-}
-
-INT_PTR CALLBACK DIALOGMsgProc2(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ResultDialogProc(kResult, dialog, message, wParam, lParam);
-}
+TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
 
 LONG WINAPI XfmDo(XfmContext* context) {
   BlockLock lock(context->paramHandle);
