@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
+#include <chrono>
 #include <complex>
 #include <cstring>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "platform/portable/faces.h"
 #include "sequence/mls.h"
 #include "sequence/sequnfold/sequnfold_block.h"
+#include "sequence/unfold.h"
 
 namespace {
 
@@ -99,6 +101,66 @@ void BM_SequnfoldXfmDo(benchmark::State& state) {
   GlobalFree(block);
 }
 
+// XfmDo's stages one by one, in milliseconds per run, on the platform's memory as the
+// module has it: reference bits, TOB search, permutation, averaging, the two moves and
+// the transform, peak search and output.
+void BM_SequnfoldStages(benchmark::State& state) {
+  const int order = static_cast<int>(state.range(0));
+  const MlsEntry& row = MlsEntryTable[EntryOf(order)];
+  const std::vector<int16_t> recording = Recording(row);
+  const long L = MlsPeriod(order);
+  const std::size_t cells = static_cast<std::size_t>(L) + 2;
+  HGLOBAL permBlock = GlobalAlloc(GMEM_MOVEABLE, cells * 4), workBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, cells * 4);
+  auto* perm = static_cast<int32_t*>(GlobalLock(permBlock));
+  auto* work = static_cast<int32_t*>(GlobalLock(workBlock));
+  std::vector<int16_t> out(static_cast<std::size_t>(L));
+  using Clock = std::chrono::steady_clock;
+  double totals[7] = {};
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    GenerateMlsBits(row, work, 1, {});
+    auto t1 = Clock::now();
+    long tob[21] = {};
+    LookUpTob(std::span<const int32_t>(work, static_cast<std::size_t>(L)), std::span<long>(tob, static_cast<std::size_t>(order)), {});
+    auto t2 = Clock::now();
+    BuildMlsPermutation(std::span<const int32_t>(work, static_cast<std::size_t>(L)),
+                        std::span<const long>(tob, static_cast<std::size_t>(order)), std::span<int32_t>(perm, cells), {});
+    auto t3 = Clock::now();
+    std::memset(work, 0, cells * 4);
+    for (int p = 0; p < kPeriods; ++p)
+      for (long k = 0; k < L; ++k) work[k + 2] += recording[static_cast<std::size_t>(p * L + k)];
+    auto* values = reinterpret_cast<float*>(work);
+    for (std::size_t i = 2; i < cells; ++i) {
+      const float f = static_cast<float>(work[i]);
+      std::memcpy(values + i, &f, 4);
+    }
+    auto t4 = Clock::now();
+    const std::span<float> w(values, cells);
+    const std::span<int32_t> pm(perm, cells);
+    PermuteForward(w, pm);
+    auto t5 = Clock::now();
+    FastHadamardTransform(w);
+    auto t6 = Clock::now();
+    PermuteBackward(w, pm);
+    auto t7 = Clock::now();
+    float magnitude = 0;
+    Peak peak = FindPeak(w, false, magnitude);
+    WriteRotatedResponse(w, ChooseStartPosition(peak.position, -1, order), 0, magnitude, out, 0, 1);
+    auto t8 = Clock::now();
+    const Clock::time_point marks[] = {t0, t1, t2, t3, t4, t5, t6, t7, t8};
+    const int stageOf[8] = {0, 1, 2, 3, 4, 5, 4, 6};  // both moves count as one stage
+    for (int k = 0; k < 8; ++k)
+      totals[stageOf[k]] += std::chrono::duration<double, std::milli>(marks[k + 1] - marks[k]).count();
+    benchmark::DoNotOptimize(out.data());
+  }
+  const char* names[7] = {"reference_ms", "tob_ms", "permutation_ms", "average_ms", "moves_ms", "hadamard_ms", "output_ms"};
+  for (int k = 0; k < 7; ++k) state.counters[names[k]] = totals[k] / static_cast<double>(state.iterations());
+  GlobalUnlock(permBlock);
+  GlobalUnlock(workBlock);
+  GlobalFree(permBlock);
+  GlobalFree(workBlock);
+}
+
 void BM_FftwCircularCorrelation(benchmark::State& state) {
   const int order = static_cast<int>(state.range(0));
   const MlsEntry& row = MlsEntryTable[EntryOf(order)];
@@ -146,6 +208,7 @@ void BM_FftwCircularCorrelation(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_SequnfoldXfmDo)->DenseRange(16, 21)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SequnfoldStages)->DenseRange(16, 21)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FftwCircularCorrelation)->DenseRange(16, 21)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
