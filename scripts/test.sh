@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds tovrel and runs every test: the native suite, the
-# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, and the win32
-# DLLs under Wine.
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the win32 DLLs under
+# Wine, and a short run of the fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -11,12 +11,13 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native -LE wine -j2
 
+echo "== win32 DLLs under Wine"
+bash scripts/test-win32.sh
+
+echo "== fuzz targets, a short run"
+bash scripts/fuzz-short.sh 60
+
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan -LE wine -j2
-
-if [ -f scripts/test-win32.sh ]; then
-  echo "== win32 DLLs under Wine"
-  bash scripts/test-win32.sh
-fi
