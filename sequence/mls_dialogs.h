@@ -1,6 +1,10 @@
 // Dialog pieces the MLS modules share: the order list and the deconvolvers' statistics.
 #pragma once
 
+#include "frame/clipwave.h"
+#include "frame/paramblock.h"
+#include "frame/stages.h"
+#include "frame/dialogs.h"
 #include "frame/xfm.h"
 #include "sequence/mls.h"
 
@@ -25,3 +29,24 @@ void FillDeconvolutionStatistics(HWND dialog, long length, int channels, long sa
 
 // Sums of 32-bit integers become floats in the same cells.
 void SumsToFloats(int32_t* cells, std::size_t first, std::size_t last);
+
+// The end of every deconvolver's run: the response (header written) goes to the
+// clipboard; once the clipboard took it, the statistics are stored in the block, which is
+// unlocked while the beep sounds and the statistics dialog shows them.
+template <class Block>
+void DeliverResponse(BlockLock& lock, StagedMemory& memory, HGLOBAL response, XfmContext* context, HWND owner,
+                     HINSTANCE instance, const char* caption, DWORD startTicks, long cycles, int channels,
+                     float magnitude) {
+  memory.Release(response);
+  if (!PlaceOnClipboard(owner, response, CF_WAVE, caption)) return;
+  auto* block = lock.as<Block>();
+  block->elapsedMs = static_cast<LONG>(GetTickCount() - startTicks);
+  block->cycles = static_cast<SHORT>(cycles);
+  block->resultSampleRate = context->sampleRate;
+  block->resultChannels = static_cast<BYTE>(channels);
+  block->rescaledFrom = magnitude;
+  lock.Unlock();
+  MessageBeep(0);
+  ShowResultDialog(owner, instance, context);
+  lock.Relock();
+}

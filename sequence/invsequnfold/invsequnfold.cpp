@@ -243,20 +243,8 @@ LONG WINAPI XfmDo(XfmContext* context) {
   for (int ch = 0; ch < channels; ++ch) WriteIrsResponse(lags[ch], start, magnitude, output, ch, channels);
 
   WriteWavHeader(result, channels, context->sampleRate, static_cast<uint32_t>(2 * channels * length));
-  memory.Release(resultHandle);
-  const bool placed = PlaceOnClipboard(owner, resultHandle, CF_WAVE, kTitle);
-  if (placed) {
-    auto* block = lock.as<InvSeqUnfoldBlock>();
-    block->elapsedMs = static_cast<LONG>(GetTickCount() - startTicks);
-    block->cycles = static_cast<SHORT>(cycles);
-    block->resultSampleRate = context->sampleRate;
-    block->resultChannels = static_cast<BYTE>(channels);
-    block->rescaledFrom = magnitude;
-    lock.Unlock();
-    MessageBeep(0);
-    ShowResultDialog(owner, instance, context);
-    lock.Relock();
-  }
+  DeliverResponse<InvSeqUnfoldBlock>(lock, memory, resultHandle, context, owner, instance, kTitle, startTicks, cycles,
+                                     channels, magnitude);
   return 0;
 }
 

@@ -331,20 +331,9 @@ LONG WINAPI XfmDo(XfmContext* context) {
   if (!going) return 1;
 
   WriteWavHeader(result, channels, context->sampleRate, static_cast<uint32_t>(2 * channels * outFrames));
-  memory.Release(resultHandle);
-  if (PlaceOnClipboard(owner, resultHandle, CF_WAVE, context->caption)) {
-    auto* block = lock.as<MultiUnfoldBlock>();
-    const long cycles = SelectedFrames(context) / period;
-    block->elapsedMs = static_cast<LONG>(GetTickCount() - startTicks);
-    block->cycles = static_cast<SHORT>(cycles < kMaxCount ? cycles : kMaxCount);
-    block->resultSampleRate = context->sampleRate;
-    block->resultChannels = static_cast<BYTE>(channels);
-    block->rescaledFrom = magnitude;
-    lock.Unlock();
-    MessageBeep(0);
-    ShowResultDialog(owner, instance, context);
-    lock.Relock();
-  }
+  const long cycles = SelectedFrames(context) / period;
+  DeliverResponse<MultiUnfoldBlock>(lock, memory, resultHandle, context, owner, instance, context->caption, startTicks,
+                                    cycles < kMaxCount ? cycles : kMaxCount, channels, magnitude);
   return 0;
 }
 

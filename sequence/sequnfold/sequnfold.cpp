@@ -207,20 +207,8 @@ LONG WINAPI XfmDo(XfmContext* context) {
     WriteRotatedResponse(values[ch], start, peaks[ch].dc, magnitude, output, ch, channels);
 
   WriteWavHeader(result, channels, context->sampleRate, static_cast<uint32_t>(2 * channels * period));
-  memory.Release(resultHandle);
-  const bool placed = PlaceOnClipboard(owner, resultHandle, CF_WAVE, context->caption);
-  if (placed) {
-    auto* block = lock.as<SeqUnfoldBlock>();
-    block->elapsedMs = static_cast<LONG>(GetTickCount() - startTicks);
-    block->cycles = static_cast<SHORT>(cycles);
-    block->resultSampleRate = context->sampleRate;
-    block->resultChannels = static_cast<BYTE>(channels);
-    block->rescaledFrom = magnitude;
-    lock.Unlock();
-    MessageBeep(0);
-    ShowResultDialog(owner, instance, context);
-    lock.Relock();
-  }
+  DeliverResponse<SeqUnfoldBlock>(lock, memory, resultHandle, context, owner, instance, context->caption, startTicks,
+                                  cycles, channels, magnitude);
   return 0;
 }
 
