@@ -16,13 +16,10 @@ void FillMlsOrderCombo(HWND dialog, int id, long entry, int rows) {
   SendDlgItemMessageA(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 }
 
-const MlsEntry* ReadMlsOrderCombo(HWND dialog, int id, SHORT& entry, SHORT& order, int rows) {
+MlsChoice ReadMlsOrderCombo(HWND dialog, int id, MlsChoice stored, int rows) {
   const LRESULT selected = SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0);
-  if (selected >= 0 && selected < rows) {
-    entry = static_cast<SHORT>(selected);
-    order = static_cast<SHORT>(MlsEntryTable[selected].order);
-  }
-  return FindMlsEntry(entry);
+  if (selected < 0 || selected >= rows) return stored;
+  return {static_cast<SHORT>(selected), static_cast<SHORT>(MlsEntryTable[selected].order)};
 }
 
 WORD SetupDeconvolver(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,

@@ -12,9 +12,15 @@
 // stored entry (the default entry when the stored one is not offered).
 void FillMlsOrderCombo(HWND dialog, int id, long entry, int rows = kMlsEntryCount);
 
-// The row chosen in the order combo box; the stored entry and order stay when nothing
-// is selected. Returns the row now stored.
-const MlsEntry* ReadMlsOrderCombo(HWND dialog, int id, SHORT& entry, SHORT& order, int rows = kMlsEntryCount);
+// An entry of the table with its order, as a parameter block stores the pair.
+struct MlsChoice {
+  SHORT entry;
+  SHORT order;
+};
+
+// The row chosen in the order combo box, or the stored choice when nothing is selected.
+// (Taken and returned by value: the blocks' fields are packed and may sit at odd offsets.)
+MlsChoice ReadMlsOrderCombo(HWND dialog, int id, MlsChoice stored, int rows = kMlsEntryCount);
 
 // The settings dialog of a deconvolver, and what comes after it: end code 1 stores the
 // parent window and the module instance in the block's two handle fields and returns 1;

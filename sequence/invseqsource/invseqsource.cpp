@@ -34,7 +34,9 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<InvSeqSourceBlock*>(data);
-  ReadMlsOrderCombo(dialog, kOrderCombo, block->entry, block->order, kIrsEntryCount);
+  const MlsChoice choice = ReadMlsOrderCombo(dialog, kOrderCombo, {block->entry, block->order}, kIrsEntryCount);
+  block->entry = choice.entry;
+  block->order = choice.order;
   block->selectionLength = context->selEnd - context->selStart + 1;
   context->outputLengthSet = 1;
   context->outputLength = static_cast<LONG>(IrsPeriod(block->order));

@@ -60,11 +60,10 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
 // that ends before it starts is too short, not a huge one.
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<InvSeqUnfoldBlock*>(data);
-  // Packed fields at odd offsets: read and written by value, never bound to references.
-  SHORT entry = block->entry, order = block->order;
-  const MlsEntry* row = ReadMlsOrderCombo(dialog, kOrderCombo, entry, order, kIrsEntryCount);
-  block->entry = entry;
-  block->order = order;
+  const MlsChoice choice = ReadMlsOrderCombo(dialog, kOrderCombo, {block->entry, block->order}, kIrsEntryCount);
+  block->entry = choice.entry;
+  block->order = choice.order;
+  const MlsEntry* row = FindMlsEntry(choice.entry);
   block->removeDc = 0;  // the check box is hidden: no DC removal
   const long period = row ? IrsPeriod(row->order) : 0;
   return SelectedFrames(context) < period ? 2 : 1;

@@ -96,8 +96,8 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   const long skipped = ReadNumber(dialog, kSkipSequencesEdit);
   const long samples = ReadNumber(dialog, kSamplesEdit);
   const long skipSamples = ReadNumber(dialog, kSkipSamplesEdit);
-  SHORT entry = block->entry, order = block->order;
-  const MlsEntry* row = ReadMlsOrderCombo(dialog, kOrderCombo, entry, order);
+  const MlsChoice choice = ReadMlsOrderCombo(dialog, kOrderCombo, {block->entry, block->order});
+  const MlsEntry* row = FindMlsEntry(choice.entry);
   const long period = row ? MlsPeriod(row->order) : 0;
   // Settings that cannot serve keep the dialog open, with the reason.
   const char* problem = CheckCounts(measurements, sequences, skipped);
@@ -111,8 +111,8 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
     ShowError(dialog, problem, context->caption);
     return -1;
   }
-  block->entry = entry;
-  block->order = order;
+  block->entry = choice.entry;
+  block->order = choice.order;
   block->removeDc = IsDlgButtonChecked(dialog, kRemoveDcCheck) == BST_CHECKED ? 1 : 0;
   block->scaleSeparately = IsDlgButtonChecked(dialog, kScaleSeparatelyCheck) == BST_CHECKED ? 1 : 0;
   block->measurements = static_cast<SHORT>(measurements);

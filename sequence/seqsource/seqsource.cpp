@@ -36,7 +36,9 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<SeqSourceBlock*>(data);
-  ReadMlsOrderCombo(dialog, kOrderCombo, block->entry, block->order);
+  const MlsChoice choice = ReadMlsOrderCombo(dialog, kOrderCombo, {block->entry, block->order});
+  block->entry = choice.entry;
+  block->order = choice.order;
   // The leading integer of the first 9 characters, kept in 16 bits.
   char text[10] = {0};
   GetDlgItemTextA(dialog, kAmplitudeEdit, text, sizeof text);

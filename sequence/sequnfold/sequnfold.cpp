@@ -50,7 +50,10 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<SeqUnfoldBlock*>(data);
-  const MlsEntry* row = ReadMlsOrderCombo(dialog, kOrderCombo, block->entry, block->order);
+  const MlsChoice choice = ReadMlsOrderCombo(dialog, kOrderCombo, {block->entry, block->order});
+  block->entry = choice.entry;
+  block->order = choice.order;
+  const MlsEntry* row = FindMlsEntry(choice.entry);
   block->removeDc = IsDlgButtonChecked(dialog, kRemoveDcCheck) == BST_CHECKED ? 1 : 0;
   const long period = row ? MlsPeriod(row->order) : 0;
   return SelectedFrames(context) < period ? 2 : 1;

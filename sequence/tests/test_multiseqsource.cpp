@@ -71,10 +71,10 @@ TEST(MultiSeqSource, DescribesItselfAndWritesItsDefaults) {
     EXPECT_EQ(*r.setupResult, 0);
     EXPECT_FALSE(r.documentChanged);
     MultiSeqSourceBlock b = BlockOf(r);
-    EXPECT_EQ(b.order, 15);
-    EXPECT_EQ(b.entry, 18);
-    EXPECT_EQ(b.amplitude, 16384);
-    EXPECT_EQ(b.repetitions, 1);
+    EXPECT_EQ(+b.order, 15);
+    EXPECT_EQ(+b.entry, 18);
+    EXPECT_EQ(+b.amplitude, 16384);
+    EXPECT_EQ(+b.repetitions, 1);
     auto dialogs = Dialogs(r);
     ASSERT_EQ(dialogs.size(), 1u);
     const auto& dialog = dialogs[0]->final;

@@ -96,7 +96,7 @@ TEST(MultiUnfold, OneMeasurementThroughADelayKeepsTheDelay) {
   for (long t = 0; t < 32767; ++t) ASSERT_EQ(w.samples[t], t == 37 ? 32767 : 0) << t;
   MultiUnfoldBlock b;
   std::memcpy(&b, r.block.data(), sizeof b);
-  EXPECT_EQ(b.cycles, 2);
+  EXPECT_EQ(+b.cycles, 2);
   EXPECT_FLOAT_EQ(b.rescaledFrom, 32768.0f * 1000);  // 2^N x A x one period averaged
   EXPECT_FALSE(r.documentChanged);
 }
@@ -158,7 +158,7 @@ TEST(MultiUnfold, NothingAveragedGivesSilenceAndTheCountsAreChecked) {
   for (int16_t v : w.samples) ASSERT_EQ(v, 0);
   MultiUnfoldBlock b;
   std::memcpy(&b, r.block.data(), sizeof b);
-  EXPECT_EQ(b.rescaledFrom, 1.0f);
+  EXPECT_EQ(+b.rescaledFrom, 1.0f);
   for (const auto& bad : {Settings("9", 0, 2, 1, 511, 0), Settings("9", 1, 0, 0, 511, 0),
                           Settings("9", 1, 2, -1, 511, 0), Settings("9", 40000, 2, 1, 511, 0),
                           Settings("9", 1, 2, 1, 0, 0)}) {

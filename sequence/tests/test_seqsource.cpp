@@ -56,9 +56,9 @@ TEST(SeqSource, DescribesItselfAndWritesItsDefaults) {
   EXPECT_FALSE(r.doResult.has_value());
   EXPECT_FALSE(r.documentChanged);
   SeqSourceBlock b = BlockOf(r);
-  EXPECT_EQ(b.order, 15);
-  EXPECT_EQ(b.entry, 18);
-  EXPECT_EQ(b.amplitude, 16384);
+  EXPECT_EQ(+b.order, 15);
+  EXPECT_EQ(+b.entry, 18);
+  EXPECT_EQ(+b.amplitude, 16384);
   auto dialogs = Dialogs(r);
   ASSERT_EQ(dialogs.size(), 1u);
   const auto* combo = dialogs[0]->final.Find(1034);
@@ -77,7 +77,7 @@ TEST(SeqSource, WritesTheSmallOrdersExactly) {
   EXPECT_EQ(doc.samples, (std::vector<int16_t>{-1000, -1000, 1000, -1000, 1000, 1000, -1000}));
   EXPECT_EQ(doc.selStart, 0);
   EXPECT_EQ(doc.selEnd, 6);
-  EXPECT_EQ(BlockOf(r).selectionLength, 0);
+  EXPECT_EQ(+BlockOf(r).selectionLength, 0);
 
   Document two = Document::Empty(44100, 1);
   r = host.Run("seqsource", two, Settings("2", "1000"));
@@ -127,7 +127,7 @@ TEST(SeqSource, ReplacesTheSelectionOfALongerDocument) {
   doc.selEnd = 13;  // ten frames give way to seven
   RunReport r = host.Run("seqsource", doc, Settings("3", "1000"));
   ASSERT_EQ(r.status, RunStatus::Completed);
-  EXPECT_EQ(BlockOf(r).selectionLength, 10);
+  EXPECT_EQ(+BlockOf(r).selectionLength, 10);
   ASSERT_EQ(doc.frames(), 17);
   EXPECT_EQ(std::vector<int16_t>(doc.samples.begin(), doc.samples.begin() + 4), std::vector<int16_t>(4, 5));
   EXPECT_EQ(std::vector<int16_t>(doc.samples.begin() + 4, doc.samples.begin() + 11),
@@ -146,7 +146,7 @@ TEST(SeqSource, AmplitudeIsTheLeadingIntegerOfNineCharactersKeptInSixteenBits) {
   for (const auto& c : cases) {
     Document doc = Document::Empty(8000, 1);
     RunReport r = host.Run("seqsource", doc, Settings("2", c.typed));
-    EXPECT_EQ(BlockOf(r).amplitude, c.amplitude) << c.typed;
+    EXPECT_EQ(+BlockOf(r).amplitude, c.amplitude) << c.typed;
     EXPECT_EQ(doc.samples[2], c.amplitude) << c.typed;  // bit 0 gives +A
   }
 }
