@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "host/runner.h"
+#include "host/filter_driver.h"
 #include "host/user.h"
 
 namespace tovrel::cli {
@@ -11,6 +12,40 @@ namespace {
 
 std::string ChannelsName(WORD channels) {
   return channels == kChannelsMonoOnly ? "mono" : channels == kChannelsMonoStereo ? "mono, stereo" : std::to_string(channels);
+}
+
+int DescribeFilter(const host::FileFilter& filter, bool json) {
+  HMODULE instance = filter.module().instance();
+  host::Json dialogs = host::Json::array();
+  std::vector<portable::DialogState> templates;
+  for (int id : portable::TemplateIds(instance))
+    if (auto t = portable::DescribeTemplate(instance, id)) {
+      templates.push_back(*t);
+      dialogs.push(host::DialogJson(*t));
+    }
+  if (json) {
+    host::Json j = host::Json::object();
+    j["module"] = filter.name();
+    j["kindName"] = "file filter";
+    j["name"] = filter.shortName();
+    j["description"] = filter.description();
+    j["extension"] = filter.extension();
+    j["queryResult"] = filter.queryResult();
+    j["dialogs"] = dialogs;
+    std::printf("%s\n", j.dump().c_str());
+    return kExitOk;
+  }
+  std::printf("%s (%s)\n  file filter %s: %s (.%s)\n", filter.name().c_str(), filter.module().path().c_str(),
+              filter.shortName().c_str(), filter.description().c_str(), filter.extension().c_str());
+  for (const auto& t : templates) {
+    std::printf("  dialog %d \"%s\"\n", t.templateId, t.caption.c_str());
+    for (std::size_t k = 0; k < t.controls.size(); ++k) {
+      const auto& c = t.controls[k];
+      if (c.id == 1033) continue;
+      std::printf("    %5d %-9s \"%s\"\n", c.id, portable::ControlKindName(c.kind), host::ControlLabel(t, k).c_str());
+    }
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -69,6 +104,11 @@ void RegisterDescribe(CLI::App& cli, App& app, Commands& commands) {
       std::string error;
       const host::Module* m = host::FindCommand(app.modules, name, error);
       if (!m) {
+        // A file filter is described by its formats and its options dialog.
+        for (const auto& f : app.filters)
+          if (host::NormalizeLabel(f->name()) == host::NormalizeLabel(name) ||
+              host::NormalizeLabel(f->shortName()) == host::NormalizeLabel(name))
+            return DescribeFilter(*f, json);
         Fail(error);
         return kExitUsage;
       }

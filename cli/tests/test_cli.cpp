@@ -168,6 +168,9 @@ TEST_F(Cli, TimFilesOpenSaveAndConvertThroughTheFilter) {
   std::string out;
   ASSERT_EQ(Run("run \"Deconvolve MLS Signal\" '" + tim + "' --set \"MLS Order=10\" --json", &out), 0) << out;
   EXPECT_NE(out.find("\"formats\":[\"wave\"]"), std::string::npos) << out;
+  ASSERT_EQ(Run("describe timfilter --json", &out), 0);
+  EXPECT_NE(out.find("\"extension\":\"TIM\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"label\":\"Scope\""), std::string::npos) << out;
   ASSERT_EQ(Run("convert '" + wav + "' '" + back + "' --set Scope=on"), 0);
   EXPECT_EQ(Run("convert '" + wav + "' '" + back + "' --set Scpe=on"), 2);
   // A damaged file is refused with its reason; a stereo document cannot become a TIM file.
