@@ -52,10 +52,10 @@ std::vector<double> Room(double t60, double lengthMs, long rate, uint32_t seed) 
   return h;
 }
 
-bool ParseChannel(const std::string& spec, long rate, uint32_t seed, std::vector<double>& h, std::string& error) {
-  auto colon = spec.find(':');
-  const std::string kind = spec.substr(0, colon);
-  const std::string args = colon == std::string::npos ? "" : spec.substr(colon + 1);
+bool ParseChannel(const std::string& text, long rate, uint32_t seed, std::vector<double>& h, std::string& error) {
+  auto colon = text.find(':');
+  const std::string kind = text.substr(0, colon);
+  const std::string args = colon == std::string::npos ? "" : text.substr(colon + 1);
   double v = 0;
   if (kind == "delay") {
     if (!ParseDouble(args, v) || v < 0 || v != std::floor(v) || v > 10.0 * static_cast<double>(rate)) {
@@ -101,27 +101,27 @@ bool ParseChannel(const std::string& spec, long rate, uint32_t seed, std::vector
     h = Room(t60, ms, rate, seed);
     return true;
   }
-  error = "unknown system \"" + spec + "\" (delay:N, gain:G, fir:a,b,..., room:T[:MS], or an audio file)";
+  error = "unknown system \"" + text + "\" (delay:N, gain:G, fir:a,b,..., room:T[:MS], or an audio file)";
   return false;
 }
 
 }  // namespace
 
-std::optional<SimulatedSystem> ParseSystem(const std::string& spec, long sampleRate, std::string& error) {
+std::optional<SimulatedSystem> ParseSystem(const std::string& text, long sampleRate, std::string& error) {
   SimulatedSystem system;
-  system.description = spec;
-  const auto first = spec.substr(0, spec.find(':'));
+  system.description = text;
+  const auto first = text.substr(0, text.find(':'));
   const bool builtIn = first == "delay" || first == "gain" || first == "fir" || first == "room";
-  if (!builtIn && spec.find('/') == std::string::npos) {
-    AudioReadResult file = ReadAudioFile(spec);
+  if (!builtIn && text.find('/') == std::string::npos) {
+    AudioReadResult file = ReadAudioFile(text);
     if (!file.ok) {
       std::string why;
       std::vector<double> unused;
-      if (!ParseChannel(spec, sampleRate, 1, unused, why)) error = why + "; " + file.error;
+      if (!ParseChannel(text, sampleRate, 1, unused, why)) error = why + "; " + file.error;
       return std::nullopt;
     }
     if (file.doc.sampleRate != sampleRate) {
-      error = "the response \"" + spec + "\" is at " + std::to_string(file.doc.sampleRate) +
+      error = "the response \"" + text + "\" is at " + std::to_string(file.doc.sampleRate) +
               " Hz, the excitation at " + std::to_string(sampleRate) + " Hz";
       return std::nullopt;
     }
@@ -134,7 +134,7 @@ std::optional<SimulatedSystem> ParseSystem(const std::string& spec, long sampleR
     return system;
   }
   uint32_t seed = 1;
-  for (const auto& part : Split(spec, '/')) {
+  for (const auto& part : Split(text, '/')) {
     std::vector<double> h;
     if (!ParseChannel(part, sampleRate, seed++, h, error)) return std::nullopt;
     system.channels.push_back(std::move(h));

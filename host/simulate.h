@@ -27,7 +27,7 @@ struct SimulatedSystem {
 //                  reverberation time T seconds, MS milliseconds long (default 3 T)
 // or the name of an audio file whose channels are the responses (samples / 32768).
 // The rate is needed for rooms and to check a file's rate.
-std::optional<SimulatedSystem> ParseSystem(const std::string& spec, long sampleRate, std::string& error);
+std::optional<SimulatedSystem> ParseSystem(const std::string& text, long sampleRate, std::string& error);
 
 struct Recording {
   long periods = 2;                       // whole excitation periods recorded

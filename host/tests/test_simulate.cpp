@@ -17,9 +17,9 @@ Document Excitation(std::vector<int16_t> samples, long rate = 8000) {
   return d;
 }
 
-SimulationResult Record(const Document& x, const std::string& spec, Recording rec = {}) {
+SimulationResult Record(const Document& x, const std::string& text, Recording rec = {}) {
   std::string error;
-  auto system = ParseSystem(spec, x.sampleRate, error);
+  auto system = ParseSystem(text, x.sampleRate, error);
   EXPECT_TRUE(system.has_value()) << error;
   auto r = Simulate(x, *system, rec, error);
   EXPECT_TRUE(r.has_value()) << error;
