@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "host/runner.h"
+#include "frame/dialogs.h"
 #include "host/filter_driver.h"
 #include "host/user.h"
 
@@ -134,17 +135,22 @@ void RegisterDescribe(CLI::App& cli, App& app, Commands& commands) {
                   m->name().c_str(), m->path().c_str(), m->menuPath().c_str(), m->title().c_str(),
                   ChannelsName(d.channels).c_str(), static_cast<unsigned>(d.kind), host::KindName(d.kind).c_str(),
                   static_cast<unsigned>(d.paramSize), d.typeString, view.fromStore ? " (stored settings)" : " (defaults)");
-      std::printf("%s\n", host::BlockJson(d.typeString, view.block).dump().c_str());
+      const host::Json fields = host::BlockJson(d.typeString, view.block);
+      if (const auto* list = std::get_if<host::Json::Array>(&fields.value()))
+        for (const auto& f : *list)
+          std::printf("    field %-3s %s at %-4s = %s\n", f.find("index")->dump().c_str(), f.find("type")->dump().c_str(),
+                      f.find("offset")->dump().c_str(), f.find("value")->dump().c_str());
       if (view.dialog) {
         std::printf("  dialog %d \"%s\"\n", view.dialog->templateId, view.dialog->caption.c_str());
         for (std::size_t k = 0; k < view.dialog->controls.size(); ++k) {
           const auto& c = view.dialog->controls[k];
-          std::printf("    %5d %-9s %-28s %-20s%s%s\n", c.id, portable::ControlKindName(c.kind),
+          if (c.id == kStateControl) continue;  // the frame's hidden state carrier
+          const bool hasValue = c.kind == portable::ControlKind::Edit || c.kind == portable::ControlKind::ComboBox ||
+                                c.kind == portable::ControlKind::CheckBox || c.kind == portable::ControlKind::RadioButton;
+          std::printf("    %5d %-9s %-34s %s%s%s\n", c.id, portable::ControlKindName(c.kind),
                       ("\"" + host::ControlLabel(*view.dialog, k) + "\"").c_str(),
-                      c.kind == portable::ControlKind::Static || c.kind == portable::ControlKind::PushButton
-                          ? ""
-                          : ("= \"" + host::ControlValue(c) + "\"").c_str(),
-                      c.enabled ? "" : " disabled", c.visible ? "" : " hidden");
+                      hasValue ? ("= \"" + host::ControlValue(c) + "\"").c_str() : "", c.enabled ? "" : " (disabled)",
+                      c.visible ? "" : " (hidden)");
         }
       }
       return kExitOk;

@@ -41,6 +41,7 @@ class Json {
   bool isObject() const { return std::holds_alternative<Object>(value_); }
   bool isArray() const { return std::holds_alternative<Array>(value_); }
   const Json* find(const std::string& key) const;
+  const auto& value() const { return value_; }
 
   // Compact text; non-finite numbers are written as null.
   std::string dump() const;
