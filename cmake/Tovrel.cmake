@@ -64,6 +64,7 @@ function(tovrel_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${T_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   tovrel_warnings(${name})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   # Tests that load modules find them in the build tree.

@@ -10,40 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "cli/testing.h"
 #include "frame/clipwave.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class AcousticCli : public ::testing::Test {
+class AcousticCli : public tovrel::cli::testing::CommandTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tovrel-acoustic-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    ASSERT_NE(mkdtemp(buf.data()), nullptr);
-    dir_ = buf.data();
-    const char* build = std::getenv("TOVREL_BUILD_DIR");
-    ASSERT_NE(build, nullptr);
-    tovrel_ = std::string(build) + "/cli/tovrel";
-    if (!fs::exists(tovrel_)) GTEST_SKIP() << "the tovrel command is not built";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  int Run(const std::string& args, std::string* out = nullptr) {
-    const std::string cmd = "TOVREL_HOME='" + dir_ + "/home' '" + tovrel_ + "' " + args + " </dev/null 2>'" + dir_ +
-                            "/err' >'" + dir_ + "/out'";
-    const int status = std::system(cmd.c_str());
-    if (out) *out = Slurp(dir_ + "/out");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  static std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
   std::string Wav(const std::string& name, int channels, long rate, const std::vector<int16_t>& samples) {
     std::vector<char> image(kWavHeaderBytes + samples.size() * 2);
     WriteWavHeader(image.data(), channels, rate, static_cast<uint32_t>(samples.size() * 2));
@@ -55,8 +30,6 @@ class AcousticCli : public ::testing::Test {
     std::ofstream(path, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
     return "'" + path + "'";
   }
-  std::string dir_;
-  std::string tovrel_;
 };
 
 std::vector<int16_t> Decay(long rate, int channels, double seconds) {

@@ -11,40 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/testing.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-class Cli : public ::testing::Test {
+class Cli : public tovrel::cli::testing::CommandTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tovrel-cli-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    ASSERT_NE(mkdtemp(buf.data()), nullptr);
-    dir_ = buf.data();
-    const char* build = std::getenv("TOVREL_BUILD_DIR");
-    ASSERT_NE(build, nullptr);
-    tovrel_ = std::string(build) + "/cli/tovrel";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  // Runs tovrel with the arguments; returns the exit status, stdout in out, stderr in err.
-  int Run(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
-    std::string cmd = "TOVREL_HOME='" + dir_ + "/home' '" + tovrel_ + "' " + args + " </dev/null 2>'" + dir_ +
-                      "/err' >'" + dir_ + "/out'";
-    int status = std::system(cmd.c_str());
-    if (out) *out = Slurp(dir_ + "/out");
-    if (err) *err = Slurp(dir_ + "/err");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  static std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
   std::vector<short> ReadWav(const std::string& path, int* channels = nullptr) {
     SF_INFO info{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
@@ -55,8 +29,6 @@ class Cli : public ::testing::Test {
     if (channels) *channels = info.channels;
     return s;
   }
-  std::string dir_;
-  std::string tovrel_;
 };
 
 TEST_F(Cli, ListsTheGenerator) {
