@@ -30,6 +30,8 @@
 //     --out FILE.wav                 save the document after the run
 //     --json FILE                    write the report to FILE (default: standard output)
 //     --samples-limit N              inline at most N samples in the report (default 65536)
+//   tovrel-harness FILTER.dll --filter-read FILE | --filter-write FILE ...
+//                                  a file filter instead: see win32/harness/filter.cpp
 #include <windows.h>
 
 #include <cstdio>
@@ -39,6 +41,7 @@
 #include <vector>
 
 #include "frame/xfm.h"
+#include "win32/harness/filter.h"
 #include "win32/harness/report.h"
 #include "win32/harness/watch.h"
 
@@ -543,6 +546,10 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-filter DLL is driven by the filter mode (filter.cpp).
+  if (harness::IsFilterRun(argc, argv)) {
+    return harness::RunFilter(argc, argv, CreateFrame(GetModuleHandleA(nullptr)), ReportWatch);
+  }
   Options opt;
   std::string error;
   if (!ParseOptions(argc, argv, opt, error)) return Fail(error);
