@@ -2,15 +2,18 @@
 // modules of the build tree, running commands as a user would.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "frame/clipwave.h"
 #include "host/modules.h"
 #include "host/runner.h"
 #include "host/state.h"
@@ -68,6 +71,42 @@ inline std::vector<const portable::DialogEvent*> Dialogs(const RunReport& r) {
   for (const auto& e : r.journal)
     if (auto* d = std::get_if<portable::DialogEvent>(&e)) out.push_back(d);
   return out;
+}
+
+// The parameter block a run left, as the module's record (copied: its fields are packed).
+template <class Block>
+Block BlockOf(const RunReport& r) {
+  Block b{};
+  EXPECT_EQ(r.block.size(), sizeof b);
+  std::memcpy(&b, r.block.data(), r.block.size() < sizeof b ? r.block.size() : sizeof b);
+  return b;
+}
+
+// The wave data a run left on the clipboard.
+struct Response {
+  bool present = false;
+  WavImage header;
+  std::vector<int16_t> samples;
+};
+inline Response ClipboardResponse(const RunReport& r) {
+  Response out;
+  for (const auto& item : r.clipboard) {
+    if (item.format != CF_WAVE) continue;
+    out.present = true;
+    out.header = ReadWavImage(item.bytes.data(), item.bytes.size());
+    const std::size_t bytes = out.header.dataFits ? out.header.dataBytes : 0;
+    out.samples.resize(bytes / 2);
+    if (bytes) std::memcpy(out.samples.data(), item.bytes.data() + kWavHeaderBytes, bytes);
+  }
+  return out;
+}
+
+// The last dialog of the run shown from the given template, as it ended.
+inline const portable::DialogState* FindDialog(const RunReport& r, int templateId) {
+  const portable::DialogState* found = nullptr;
+  for (const auto* d : Dialogs(r))
+    if (d->final.templateId == templateId) found = &d->final;
+  return found;
 }
 
 }  // namespace tovrel::host::testing

@@ -25,12 +25,7 @@ RunOptions Order(std::string order) {
   return o;
 }
 
-InvSeqSourceBlock BlockOf(const RunReport& r) {
-  InvSeqSourceBlock b{};
-  EXPECT_EQ(r.block.size(), sizeof b);
-  std::memcpy(&b, r.block.data(), sizeof b);
-  return b;
-}
+InvSeqSourceBlock BlockOf(const RunReport& r) { return tovrel::host::testing::BlockOf<InvSeqSourceBlock>(r); }
 
 std::vector<uint8_t> Bytes(const InvSeqSourceBlock& b) {
   std::vector<uint8_t> out(sizeof b);

@@ -22,8 +22,11 @@ using tovrel::host::Document;
 using tovrel::host::RunOptions;
 using tovrel::host::RunReport;
 using tovrel::host::RunStatus;
+using tovrel::host::testing::ClipboardResponse;
 using tovrel::host::testing::Dialogs;
+using tovrel::host::testing::FindDialog;
 using tovrel::host::testing::MessageBoxes;
+using tovrel::host::testing::Response;
 using tovrel::host::testing::TestHost;
 namespace portable = tovrel::portable;
 
@@ -66,35 +69,7 @@ RunOptions Settings(const std::string& entry) {
   return o;
 }
 
-InvSeqUnfoldBlock BlockOf(const RunReport& r) {
-  InvSeqUnfoldBlock b{};
-  EXPECT_EQ(r.block.size(), sizeof b);
-  std::memcpy(&b, r.block.data(), std::min(sizeof b, r.block.size()));
-  return b;
-}
-
-struct Response {
-  bool present = false;
-  WavImage header;
-  std::vector<int16_t> samples;
-};
-Response ClipboardResponse(const RunReport& r) {
-  Response out;
-  for (const auto& item : r.clipboard) {
-    if (item.format != CF_WAVE) continue;
-    out.present = true;
-    out.header = ReadWavImage(item.bytes.data(), item.bytes.size());
-    out.samples.resize(out.header.dataBytes / 2);
-    std::memcpy(out.samples.data(), item.bytes.data() + kWavHeaderBytes, out.header.dataBytes);
-  }
-  return out;
-}
-
-const portable::DialogState* Find(const RunReport& r, int templateId) {
-  for (const auto* d : Dialogs(r))
-    if (d->final.templateId == templateId) return &d->final;
-  return nullptr;
-}
+InvSeqUnfoldBlock BlockOf(const RunReport& r) { return tovrel::host::testing::BlockOf<InvSeqUnfoldBlock>(r); }
 
 // The one message of a run: an error box owned by the host's window, with the title as caption.
 void ExpectErrorBox(const RunReport& r, const std::string& text, const std::string& what = "") {
@@ -212,7 +187,7 @@ TEST(InvSeqUnfold, DescribesItselfAndOffersItsDefaults) {
   EXPECT_EQ(+b.removeDc, 0);
   EXPECT_EQ(+b.ownerWindow, 0u);
   EXPECT_EQ(+b.moduleInstance, 0u);
-  const auto* settings = Find(r, 100);
+  const auto* settings = FindDialog(r, 100);
   ASSERT_NE(settings, nullptr);
   EXPECT_EQ(settings->caption, kTitle);
   const auto* combo = settings->Find(1034);
@@ -274,7 +249,7 @@ TEST(InvSeqUnfold, PureDelayGivesFullScaleAndTheSideValuesOfTheIrs) {
   EXPECT_EQ(+b.removeDc, 0);
   EXPECT_EQ(+b.ownerWindow, HandleToField(portable::HostWindow()));
 
-  const auto* stats = Find(r, 107);
+  const auto* stats = FindDialog(r, 107);
   ASSERT_NE(stats, nullptr);
   EXPECT_EQ(stats->caption, kTitle);
   EXPECT_EQ(stats->Find(1026)->text, "63");
@@ -403,7 +378,7 @@ TEST(InvSeqUnfold, StereoAlignsToTheEarlierPeakAndSharesTheScale) {
   const InvSeqUnfoldBlock b = BlockOf(r);
   EXPECT_EQ(+b.resultChannels, 2);
   EXPECT_EQ(+b.cycles, 4);
-  EXPECT_EQ(Find(r, 107)->Find(1028)->text, "2");
+  EXPECT_EQ(FindDialog(r, 107)->Find(1028)->text, "2");
 
   // The right channel's peak comes later: the left channel's peak stays at frame 0.
   const std::vector<System> laterRight = {{{40, 2}}, {{50, -6}}};
@@ -446,7 +421,7 @@ TEST(InvSeqUnfold, SilenceGivesZerosAndLongSelectionsAreCapped) {
   RunReport r = host.Run(kModule, silent, Settings("6"));
   ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
   EXPECT_EQ(ClipboardResponse(r).samples, std::vector<int16_t>(63, 0));
-  EXPECT_EQ(Find(r, 107)->Find(1032)->text, "Rescaled from: 1");
+  EXPECT_EQ(FindDialog(r, 107)->Find(1032)->text, "Rescaled from: 1");
 
   // The count of MLS lengths is a 16-bit field: at most 32767, and 16383 IRS periods.
   const std::vector<int> x = Excitation(host, "2");
@@ -481,7 +456,7 @@ TEST(InvSeqUnfold, EveryAllocationAndLockFailureReportsAndLeavesNothingBehind) {
       ASSERT_LT(k, 10) << "the run never completes";
       EXPECT_EQ(after.liveBlocks, before.liveBlocks) << k;
       EXPECT_EQ(*r.doResult, 1) << k;
-      EXPECT_EQ(Find(r, 107), nullptr);
+      EXPECT_EQ(FindDialog(r, 107), nullptr);
       EXPECT_FALSE(ClipboardResponse(r).present);
       if (lockFault && k == 1) {
         EXPECT_TRUE(MessageBoxes(r).empty());  // the parameter block itself: return at once
@@ -514,7 +489,7 @@ TEST(InvSeqUnfold, CancelAtEveryProgressReportLeavesNothing) {
     EXPECT_EQ(r.progressReports, k);
     EXPECT_EQ(*r.doResult, 1);
     EXPECT_TRUE(MessageBoxes(r).empty());
-    EXPECT_EQ(Find(r, 107), nullptr);
+    EXPECT_EQ(FindDialog(r, 107), nullptr);
     EXPECT_FALSE(ClipboardResponse(r).present) << k;
     EXPECT_EQ(portable::Memory().liveBlocks, before.liveBlocks) << k;
     EXPECT_EQ(portable::Memory().lockedBlocks, 0);
@@ -533,7 +508,7 @@ TEST(InvSeqUnfold, BusyClipboardDiscardsTheResponseWithoutStatistics) {
     const auto before = portable::Memory();
     RunReport r = host.Run(kModule, doc, o);
     EXPECT_EQ(*r.doResult, 0);  // the deconvolution itself completed
-    EXPECT_EQ(Find(r, 107), nullptr);
+    EXPECT_EQ(FindDialog(r, 107), nullptr);
     ExpectErrorBox(r, "Can not access Clipboard Data.\nAnother application or window\nhas the Clipboard opened.");
     EXPECT_FALSE(ClipboardResponse(r).present);
     EXPECT_EQ(portable::Memory().liveBlocks, before.liveBlocks);

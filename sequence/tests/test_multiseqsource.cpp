@@ -29,12 +29,7 @@ RunOptions Settings(std::string order, std::string amplitude, std::string repeti
   return o;
 }
 
-MultiSeqSourceBlock BlockOf(const RunReport& r) {
-  MultiSeqSourceBlock b{};
-  EXPECT_EQ(r.block.size(), sizeof b);
-  std::memcpy(&b, r.block.data(), sizeof b);
-  return b;
-}
+MultiSeqSourceBlock BlockOf(const RunReport& r) { return tovrel::host::testing::BlockOf<MultiSeqSourceBlock>(r); }
 
 std::vector<int16_t> Channel(const Document& doc, int c) {
   std::vector<int16_t> out;

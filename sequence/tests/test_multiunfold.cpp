@@ -16,7 +16,10 @@ using tovrel::host::Document;
 using tovrel::host::RunOptions;
 using tovrel::host::RunReport;
 using tovrel::host::RunStatus;
+using tovrel::host::testing::BlockOf;
+using tovrel::host::testing::ClipboardResponse;
 using tovrel::host::testing::MessageBoxes;
+using tovrel::host::testing::Response;
 using tovrel::host::testing::TestHost;
 namespace portable = tovrel::portable;
 
@@ -47,24 +50,6 @@ Document Recording(const std::vector<int>& x, long periods, const std::vector<st
   return doc;
 }
 
-struct Wave {
-  int channels = 0;
-  std::vector<int16_t> samples;
-};
-
-Wave ClipboardWave() {
-  Wave w;
-  for (const auto& item : portable::ClipboardContents()) {
-    if (item.format != CF_WAVE) continue;
-    WavImage image = ReadWavImage(item.bytes.data(), item.bytes.size());
-    EXPECT_TRUE(image.dataFits);
-    w.channels = image.channels;
-    w.samples.resize(image.dataBytes / 2);
-    std::memcpy(w.samples.data(), image.data, image.dataBytes);
-  }
-  return w;
-}
-
 RunOptions Settings(const std::string& entry, long g, long x, long y, long d, long k0, bool separately = false) {
   RunOptions o;
   o.sets = {{"MLS Order", entry},
@@ -91,11 +76,10 @@ TEST(MultiUnfold, OneMeasurementThroughADelayKeepsTheDelay) {
   RunReport r = host.Run("multiunfold", doc, Settings("15 B", 1, 2, 1, 32767, 0));
   ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
   EXPECT_EQ(*r.doResult, 0);
-  Wave w = ClipboardWave();
+  Response w = ClipboardResponse(r);
   ASSERT_EQ(w.samples.size(), 32767u);
   for (long t = 0; t < 32767; ++t) ASSERT_EQ(w.samples[t], t == 37 ? 32767 : 0) << t;
-  MultiUnfoldBlock b;
-  std::memcpy(&b, r.block.data(), sizeof b);
+  const auto b = BlockOf<MultiUnfoldBlock>(r);
   EXPECT_EQ(+b.cycles, 2);
   EXPECT_FLOAT_EQ(b.rescaledFrom, 32768.0f * 1000);  // 2^N x A x one period averaged
   EXPECT_FALSE(r.documentChanged);
@@ -109,7 +93,7 @@ TEST(MultiUnfold, MeasurementsShareOneTimeReferenceAndOneScaleUnlessScaledSepara
     Document d = doc;
     RunReport r = host.Run("multiunfold", d, Settings("12 A", 3, 3, 1, 4095, 0, separately));
     ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
-    Wave w = ClipboardWave();
+    Response w = ClipboardResponse(r);
     ASSERT_EQ(w.samples.size(), 3u * 4095u);
     const long delays[3] = {10, 200, 3000};
     const int peaks[3][2] = {{32767, 32767}, {16384, 32767}, {-8192, -32767}};
@@ -127,11 +111,11 @@ TEST(MultiUnfold, WindowsAreCutWithinOneResponse) {
   // A window longer than the period is one period long.
   RunReport r = host.Run("multiunfold", doc, Settings("10", 2, 2, 1, 5000, 0));
   ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
-  EXPECT_EQ(ClipboardWave().samples.size(), 2u * 1023u);
+  EXPECT_EQ(ClipboardResponse(r).samples.size(), 2u * 1023u);
   // An offset shortens the window so that it stays inside the response.
   r = host.Run("multiunfold", doc, Settings("10", 2, 2, 1, 1023, 40));
   ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
-  Wave w = ClipboardWave();
+  Response w = ClipboardResponse(r);
   ASSERT_EQ(w.samples.size(), 2u * 983u);
   EXPECT_EQ(w.samples[10], 32767);
   EXPECT_EQ(w.samples[983 + 20], 32767);
@@ -153,11 +137,10 @@ TEST(MultiUnfold, NothingAveragedGivesSilenceAndTheCountsAreChecked) {
   Document doc = Recording(x, 2, {{{5, 1.0}}});
   RunReport r = host.Run("multiunfold", doc, Settings("9", 1, 2, 2, 511, 0));
   ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
-  Wave w = ClipboardWave();
+  Response w = ClipboardResponse(r);
   ASSERT_EQ(w.samples.size(), 511u);
   for (int16_t v : w.samples) ASSERT_EQ(v, 0);
-  MultiUnfoldBlock b;
-  std::memcpy(&b, r.block.data(), sizeof b);
+  const auto b = BlockOf<MultiUnfoldBlock>(r);
   EXPECT_EQ(+b.rescaledFrom, 1.0f);
   for (const auto& bad : {Settings("9", 0, 2, 1, 511, 0), Settings("9", 1, 0, 0, 511, 0),
                           Settings("9", 1, 2, -1, 511, 0), Settings("9", 40000, 2, 1, 511, 0),
@@ -189,8 +172,8 @@ TEST(MultiUnfold, StereoMeasurementsKeepEachChannelsDelay) {
   Document doc = Recording(x, 2, {{{5, 1.0}, {9, 0.5}}, {{7, 0.5}, {12, 1.0}}});
   RunReport r = host.Run("multiunfold", doc, Settings("11", 2, 2, 1, 100, 0));
   ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
-  Wave w = ClipboardWave();
-  ASSERT_EQ(w.channels, 2);
+  Response w = ClipboardResponse(r);
+  ASSERT_EQ(w.header.channels, 2);
   ASSERT_EQ(w.samples.size(), 2u * 200u);
   EXPECT_EQ(PeakFrame(w.samples, 0, 100, 2, 0), 5);
   EXPECT_EQ(PeakFrame(w.samples, 0, 100, 2, 1), 9);

@@ -24,12 +24,7 @@ RunOptions Settings(std::string order, std::string amplitude) {
   return o;
 }
 
-SeqSourceBlock BlockOf(const RunReport& r) {
-  SeqSourceBlock b{};
-  EXPECT_EQ(r.block.size(), sizeof b);
-  std::memcpy(&b, r.block.data(), sizeof b);
-  return b;
-}
+SeqSourceBlock BlockOf(const RunReport& r) { return tovrel::host::testing::BlockOf<SeqSourceBlock>(r); }
 
 TEST(SeqSource, DescribesItselfAndWritesItsDefaults) {
   TestHost host;

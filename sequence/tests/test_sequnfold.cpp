@@ -18,8 +18,11 @@ using tovrel::host::Document;
 using tovrel::host::RunOptions;
 using tovrel::host::RunReport;
 using tovrel::host::RunStatus;
+using tovrel::host::testing::ClipboardResponse;
 using tovrel::host::testing::Dialogs;
+using tovrel::host::testing::FindDialog;
 using tovrel::host::testing::MessageBoxes;
+using tovrel::host::testing::Response;
 using tovrel::host::testing::TestHost;
 namespace portable = tovrel::portable;
 
@@ -61,35 +64,7 @@ RunOptions Settings(const std::string& entry, bool removeDc = false) {
   return o;
 }
 
-SeqUnfoldBlock BlockOf(const RunReport& r) {
-  SeqUnfoldBlock b{};
-  EXPECT_EQ(r.block.size(), sizeof b);
-  std::memcpy(&b, r.block.data(), sizeof b);
-  return b;
-}
-
-struct Response {
-  bool present = false;
-  WavImage header;
-  std::vector<int16_t> samples;
-};
-Response ClipboardResponse(const RunReport& r) {
-  Response out;
-  for (const auto& item : r.clipboard) {
-    if (item.format != CF_WAVE) continue;
-    out.present = true;
-    out.header = ReadWavImage(item.bytes.data(), item.bytes.size());
-    out.samples.resize(out.header.dataBytes / 2);
-    std::memcpy(out.samples.data(), item.bytes.data() + kWavHeaderBytes, out.header.dataBytes);
-  }
-  return out;
-}
-
-const portable::DialogState* Find(const RunReport& r, int templateId) {
-  for (const auto* d : Dialogs(r))
-    if (d->final.templateId == templateId) return &d->final;
-  return nullptr;
-}
+SeqUnfoldBlock BlockOf(const RunReport& r) { return tovrel::host::testing::BlockOf<SeqUnfoldBlock>(r); }
 
 int16_t RoundHalfAway(double v) { return static_cast<int16_t>(v >= 0 ? v + 0.5 : v - 0.5); }
 
@@ -140,7 +115,7 @@ TEST(SeqUnfold, DescribesItselfAndOffersItsDefaults) {
   EXPECT_EQ(+b.entry, 18);
   EXPECT_EQ(+b.removeDc, 0);
   EXPECT_EQ(+b.ownerWindow, 0u);
-  const auto* settings = Find(r, 100);
+  const auto* settings = FindDialog(r, 100);
   ASSERT_NE(settings, nullptr);
   EXPECT_EQ(settings->caption, kTitle);
   EXPECT_EQ(settings->Find(1034)->items.size(), 31u);
@@ -265,7 +240,7 @@ TEST(SeqUnfold, StatisticsDialogReportsTheRun) {
   doc.sampleRate = 48000;
   RunReport r = host.Run("sequnfold", doc, Settings("10"));
   ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
-  const auto* stats = Find(r, 107);
+  const auto* stats = FindDialog(r, 107);
   ASSERT_NE(stats, nullptr);
   EXPECT_EQ(stats->caption, kTitle);
   EXPECT_EQ(stats->Find(1026)->text, "1023");
@@ -292,7 +267,7 @@ TEST(SeqUnfold, StatisticsDialogReportsTheRun) {
   r = host.Run("sequnfold", silent, Settings("10"));
   ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
   EXPECT_EQ(ClipboardResponse(r).samples, std::vector<int16_t>(1023, 0));
-  EXPECT_EQ(Find(r, 107)->Find(1032)->text, "Rescaled from: 1");
+  EXPECT_EQ(FindDialog(r, 107)->Find(1032)->text, "Rescaled from: 1");
 }
 
 TEST(SeqUnfold, SelectionShorterThanOnePeriodIsRefused) {
@@ -353,7 +328,7 @@ TEST(SeqUnfold, EveryAllocationAndLockFailureReportsAndLeavesNothingBehind) {
       ASSERT_LT(k, 10) << "the run never completes";
       EXPECT_EQ(after.liveBlocks, before.liveBlocks) << k;
       EXPECT_EQ(*r.doResult, 1) << k;
-      EXPECT_EQ(Find(r, 107), nullptr);
+      EXPECT_EQ(FindDialog(r, 107), nullptr);
       EXPECT_FALSE(ClipboardResponse(r).present);
       auto boxes = MessageBoxes(r);
       if (lockFault && k == 1) {
@@ -390,7 +365,7 @@ TEST(SeqUnfold, CancelAtEveryProgressReportLeavesNothing) {
     EXPECT_EQ(r.progressReports, k);
     EXPECT_EQ(*r.doResult, 1);
     EXPECT_TRUE(MessageBoxes(r).empty());
-    EXPECT_EQ(Find(r, 107), nullptr);
+    EXPECT_EQ(FindDialog(r, 107), nullptr);
     EXPECT_FALSE(ClipboardResponse(r).present) << k;
     EXPECT_EQ(portable::Memory().liveBlocks, before.liveBlocks) << k;
     EXPECT_EQ(portable::Memory().lockedBlocks, 0);
@@ -408,7 +383,7 @@ TEST(SeqUnfold, BusyClipboardDiscardsTheResponseWithoutStatistics) {
   const auto before = portable::Memory();
   RunReport r = host.Run("sequnfold", doc, o);
   EXPECT_EQ(*r.doResult, 0);  // the deconvolution itself completed
-  EXPECT_EQ(Find(r, 107), nullptr);
+  EXPECT_EQ(FindDialog(r, 107), nullptr);
   auto boxes = MessageBoxes(r);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0]->text, "Can not access Clipboard Data.\nAnother application or window\nhas the Clipboard opened.");
