@@ -36,6 +36,17 @@ void FillDeconvolutionStatistics(HWND dialog, long length, int channels, long sa
 // Sums of 32-bit integers become floats in the same cells.
 void SumsToFloats(int32_t* cells, std::size_t first, std::size_t last);
 
+// The defaults every MLS deconvolver's block starts with: order 15 (entry "15 B"), the
+// DC component kept, no stored window or instance.
+template <class Block>
+void WriteDeconvolverDefaults(Block& block) {
+  block.order = 15;
+  block.entry = kDefaultMlsEntry;
+  block.removeDc = 0;
+  block.ownerWindow = 0;
+  block.moduleInstance = 0;
+}
+
 // The end of every deconvolver's run: the response (header written) goes to the
 // clipboard; once the clipboard took it, the statistics are stored in the block, which is
 // unlocked while the beep sounds and the statistics dialog shows them.

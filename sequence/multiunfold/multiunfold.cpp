@@ -147,11 +147,7 @@ WORD WINAPI QueryXfm(XfmDescriptor* descriptor) { return FillDescriptor(descript
 
 BOOL WINAPI XfmInit(XfmContext* context) {
   return WithBlock<MultiUnfoldBlock>(context, [](MultiUnfoldBlock& block) {
-    block.order = 15;
-    block.entry = kDefaultMlsEntry;
-    block.removeDc = 0;
-    block.ownerWindow = 0;
-    block.moduleInstance = 0;
+    WriteDeconvolverDefaults(block);
     block.measurements = 1;
     block.sequencesPerMeasurement = 2;
     block.sequencesToSkip = 1;

@@ -75,11 +75,7 @@ WORD WINAPI QueryXfm(XfmDescriptor* descriptor) { return FillDescriptor(descript
 
 BOOL WINAPI XfmInit(XfmContext* context) {
   return WithBlock<SeqUnfoldBlock>(context, [](SeqUnfoldBlock& block) {
-    block.order = 15;
-    block.entry = kDefaultMlsEntry;
-    block.removeDc = 0;
-    block.ownerWindow = 0;
-    block.moduleInstance = 0;
+    WriteDeconvolverDefaults(block);
   });
 }
 
