@@ -1,6 +1,8 @@
 // Texts the modules share.
 #pragma once
 
+#include <string>
+
 #include "platform/win.h"
 
 inline constexpr char kHelpFile[] = "tovrel96.hlp";
@@ -14,4 +16,15 @@ inline constexpr char kClipboardBusyMessage[] =
 // An error box with the error icon.
 inline int ShowError(HWND owner, const char* text, const char* caption) {
   return MessageBoxA(owner, text, caption, MB_OK | MB_ICONERROR);
+}
+
+// The message for a parameter block whose stored setting (an "MLS order", say) is not
+// one the module offers: "The stored <setting> is not valid.\nChoose the <setting> again
+// in the settings dialog."
+inline std::string InvalidStoredSettingMessage(const char* setting) {
+  const std::string what = setting;
+  return "The stored " + what + " is not valid.\nChoose the " + what + " again in the settings dialog.";
+}
+inline int ShowInvalidStoredSetting(HWND owner, const char* setting, const char* caption) {
+  return ShowError(owner, InvalidStoredSettingMessage(setting).c_str(), caption);
 }

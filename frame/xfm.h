@@ -83,6 +83,12 @@ static_assert(offsetof(XfmContext, insertSamples) == 252);
 static_assert(sizeof(XfmContext) == 256);
 #endif
 
+// Frames from selStart to selEnd inclusive, counted signed: a selection that ends before
+// it starts has none (or fewer), never a huge count.
+inline long SelectedFrames(const XfmContext* context) {
+  return static_cast<long>(context->selEnd) - static_cast<long>(context->selStart) + 1;
+}
+
 // The module's self-description, filled by QueryXfm into memory of the host.
 struct XfmDescriptor {
   char menuPath[40];      // 0: "Tovrel\" and the command name

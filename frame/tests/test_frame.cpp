@@ -1,8 +1,14 @@
-// The shared frame: parameter-block layouts, the dialog state text, staged memory and
+// The shared frame: parameter-block layouts, the dialog state text, staging and
 // the clipboard WAV image.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "frame/clipwave.h"
 #include "frame/descriptor.h"
@@ -102,6 +108,60 @@ TEST(StagedMemory, ReleasesEveryStageInReverseAndHandsBlocksOver) {
     EXPECT_EQ(memory.Stages(), 2u);
   }
   EXPECT_EQ(portable::Memory().liveBlocks, base);
+}
+
+struct Worker {
+  std::atomic<bool> stop{false};
+  std::atomic<bool> ended{false};
+  std::vector<int>* order = nullptr;
+};
+
+DWORD WINAPI RunUntilStopped(LPVOID parameter) {
+  auto* w = static_cast<Worker*>(parameter);
+  while (!w->stop.load()) Sleep(1);
+  w->order->push_back(2);
+  w->ended = true;
+  return 0;
+}
+
+TEST(Staging, ClosesFilesDeletesTemporaryFilesAndStopsThreadsInReverse) {
+  const std::string folder = std::filesystem::temp_directory_path() / ("tovrel-staging-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string kept = folder + "/kept.bin", temporary = folder + "/work.tmp";
+  std::vector<int> order;
+  Worker worker;
+  worker.order = &order;
+  HANDLE file = nullptr;
+  {
+    Staging staging;
+    file = staging.OpenFile(kept.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_NE(staging.CreateTempFile(temporary.c_str()), INVALID_HANDLE_VALUE);
+    // The thread started last is stopped first, while the files are still open.
+    ASSERT_NE(staging.StartThread(RunUntilStopped, &worker, [&] { order.push_back(1); worker.stop = true; }), nullptr);
+    EXPECT_EQ(staging.Stages(), 3u);
+    EXPECT_EQ(staging.OpenFile((folder + "/missing/x").c_str(), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(staging.Stages(), 3u);
+    EXPECT_TRUE(std::filesystem::exists(temporary));
+  }
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  EXPECT_TRUE(worker.ended);
+  EXPECT_FALSE(CloseHandle(file));  // closed already
+  EXPECT_TRUE(std::filesystem::exists(kept));
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+
+  // A file given away stays open; one closed early is closed once.
+  HANDLE given = nullptr;
+  {
+    Staging staging;
+    given = staging.Release(staging.OpenFile(kept.c_str(), GENERIC_READ, OPEN_EXISTING));
+    HANDLE early = staging.CreateTempFile(temporary.c_str());
+    staging.CloseFile(early);
+    EXPECT_FALSE(std::filesystem::exists(temporary));
+    EXPECT_EQ(staging.Stages(), 0u);
+  }
+  EXPECT_TRUE(CloseHandle(given));
+  std::filesystem::remove_all(folder);
 }
 
 TEST(ClipboardWave, HeaderBytesAreCanonical) {

@@ -1,4 +1,5 @@
-// Files: CreateFileA, ReadFile, WriteFile, SetFilePointer, GetFileSize, CloseHandle,
+// Files: CreateFileA, ReadFile, WriteFile, SetFilePointer, GetFileSize, CloseHandle (for
+// files; thread handles pass on to threads.cpp),
 // DeleteFileA over POSIX descriptors, and the local time.
 //
 // A file handle is an entry of a table, numbered from the backend's one handle counter.
@@ -137,7 +138,8 @@ BOOL WINAPI CloseHandle(HANDLE object) {
     auto& s = tp::State();
     std::lock_guard lock(s.mutex);
     auto it = s.files.find(tp::detail::HandleValue(object));
-    if (object == nullptr || it == s.files.end()) return FALSE;
+    if (object == nullptr) return FALSE;
+    if (it == s.files.end()) return tp::detail::CloseThreadHandle(tp::detail::HandleValue(object)) ? TRUE : FALSE;
     fd = it->second;
     s.files.erase(it);
   }

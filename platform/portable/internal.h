@@ -28,6 +28,9 @@ H MakeHandle(uint32_t value) {
 // tells why.
 std::shared_ptr<const ResourceScript> ModuleScript(HMODULE module, std::string* error);
 
+// CloseHandle for a thread handle: false when the value is no thread of the table.
+bool CloseThreadHandle(uint32_t value);
+
 // The journal and the user.
 void Record(Event event);
 User* CurrentUser();

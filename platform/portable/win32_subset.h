@@ -345,3 +345,28 @@ TOVREL_PORTABLE_API void WINAPI GetLocalTime(LPSYSTEMTIME time);
 
 #define CreateFile CreateFileA
 #define DeleteFile DeleteFileA
+
+// ---- Threads (platform/portable/threads.cpp) ----------------------------------------
+// A thread runs its start routine once; its handle comes from the backend's one handle
+// counter and is signalled when the routine has returned. CloseHandle on a running
+// thread lets it run on to its end; only WaitForSingleObject joins it.
+
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
+
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define STILL_ACTIVE 0x00000103u
+
+extern "C" {
+// Runs start(parameter) on a new thread; null on failure (flags other than 0 are refused).
+TOVREL_PORTABLE_API HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize,
+                                               LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
+                                               LPDWORD threadId);
+// Waits up to `milliseconds` (INFINITE: without limit) for a thread to end.
+TOVREL_PORTABLE_API DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
+// The routine's result once it has returned, STILL_ACTIVE before.
+TOVREL_PORTABLE_API BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+TOVREL_PORTABLE_API void WINAPI Sleep(DWORD milliseconds);
+}  // extern "C"

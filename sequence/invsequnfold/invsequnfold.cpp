@@ -13,6 +13,7 @@
 #include "frame/messages.h"
 #include "frame/paramblock.h"
 #include "frame/progress.h"
+#include "frame/spectrum.h"
 #include "frame/stages.h"
 #include "sequence/invsequnfold/invsequnfold_block.h"
 #include "sequence/invsequnfold/irsunfold.h"
@@ -45,10 +46,6 @@ const ModuleInfo kInfo = {"Tovrel\\Deconvolve IRS Signal", kTitle, kChannelsMono
 
 // The rows the IRS modules offer: orders up to 19.
 const MlsEntry* FindIrsEntry(long index) { return index < kIrsEntryCount ? FindMlsEntry(index) : nullptr; }
-
-long SelectedFrames(const XfmContext* context) {
-  return static_cast<long>(context->selEnd) - static_cast<long>(context->selStart) + 1;
-}
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
   auto* block = static_cast<InvSeqUnfoldBlock*>(data);

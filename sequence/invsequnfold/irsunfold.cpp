@@ -4,19 +4,6 @@
 
 #include "sequence/unfold.h"
 
-void MultiplyPackedSpectra(std::span<float> spectrum, std::span<const float> reference) {
-  const std::size_t n = spectrum.size() < reference.size() ? spectrum.size() : reference.size();
-  if (n < 2) return;
-  spectrum[0] *= reference[0];
-  spectrum[1] *= reference[1];
-  for (std::size_t k = 2; k + 1 < n; k += 2) {
-    const double re = spectrum[k], im = spectrum[k + 1];
-    const double rr = reference[k], ri = reference[k + 1];
-    spectrum[k] = static_cast<float>(re * rr - im * ri);
-    spectrum[k + 1] = static_cast<float>(re * ri + im * rr);
-  }
-}
-
 long ChooseStartLag(long first, long second, int order) {
   const long period = (1L << order) - 1;
   const long half = (period + 1) / 2;

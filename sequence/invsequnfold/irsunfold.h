@@ -12,13 +12,10 @@
 #include <cstdint>
 #include <span>
 
+// The spectra meet through MultiplyPackedSpectra (frame/spectrum.h).
+
 // The index of lag 0 in the correlation, 2L - 1.
 inline long IrsLagZero(long period) { return 2 * period - 1; }
-
-// Multiplies the packed half spectrum in place by the reference's: the two real terms
-// (elements 0 and 1) by their counterparts, every (Re, Im) pair after them as a complex
-// product, without conjugation. Both spans have the same even size.
-void MultiplyPackedSpectra(std::span<float> spectrum, std::span<const float> reference);
 
 // The lag the output starts from (0 .. L - 1), given the peak lags of the first channel
 // and of the second (second < 0: mono). The second channel's peak is taken when it lies

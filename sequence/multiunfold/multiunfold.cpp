@@ -52,10 +52,6 @@ constexpr long kMaxCount = 32767;
 const ModuleInfo kInfo = {"Tovrel\\Deconvolve Multiple MLS Signals", kTitle, kChannelsMonoStereo, kKindAnalysis,
                           kMultiUnfoldTypeString};
 
-long SelectedFrames(const XfmContext* context) {
-  return static_cast<long>(context->selEnd) - static_cast<long>(context->selStart) + 1;
-}
-
 void SetNumber(HWND dialog, int id, long value) {
   char text[32];
   std::snprintf(text, sizeof text, "%ld", value);

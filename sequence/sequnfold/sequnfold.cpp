@@ -38,10 +38,6 @@ constexpr long kMaxCycles = 32767;
 const ModuleInfo kInfo = {"Tovrel\\Deconvolve MLS Signal", kTitle, kChannelsMonoStereo, kKindAnalysis,
                           kSeqUnfoldTypeString};
 
-long SelectedFrames(const XfmContext* context) {
-  return static_cast<long>(context->selEnd) - static_cast<long>(context->selStart) + 1;
-}
-
 void FillSettings(HWND dialog, void* data, XfmContext*) {
   auto* block = static_cast<SeqUnfoldBlock*>(data);
   FillMlsOrderCombo(dialog, kOrderCombo, block->entry);
