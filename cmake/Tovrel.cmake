@@ -12,6 +12,10 @@ if(TOVREL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+if(TOVREL_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 
 function(tovrel_warnings target)
   target_compile_options(${target} PRIVATE ${TOVREL_WARNINGS})
@@ -56,19 +60,28 @@ function(tovrel_add_module name)
   set_property(GLOBAL APPEND PROPERTY TOVREL_MODULES ${name})
 endfunction()
 
-# tovrel_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...])
+# tovrel_add_test(NAME SOURCES src... [LIBS lib...] [MODULES module...] [PROGRAMS target...]
+#                  [LABELS label...])
+# MODULES names the plug-in modules the test loads and PROGRAMS the executables it runs: the
+# test depends on them, so building the test rebuilds them, and the test host refuses to load
+# a module the target did not declare (compiled in as TOVREL_TEST_MODULES), so no test runs a
+# stale module.
 function(tovrel_add_test name)
   if(NOT TOVREL_BUILD_TESTS OR WIN32)
     return()
   endif()
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;MODULES;PROGRAMS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${T_LIBS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   tovrel_warnings(${name})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  # Tests that load modules find them in the build tree.
-  # (tests find the modules in TOVREL_BUILD_DIR/modules; one variable, as a list would split here)
+  if(T_MODULES OR T_PROGRAMS)
+    add_dependencies(${name} ${T_MODULES} ${T_PROGRAMS})
+  endif()
+  string(REPLACE ";" "," declared "${T_MODULES}")
+  target_compile_definitions(${name} PRIVATE "TOVREL_TEST_MODULES=\"${declared}\"")
+  # Tests find the modules in TOVREL_BUILD_DIR/modules (one variable: a list would split here).
   set(props ENVIRONMENT "TOVREL_BUILD_DIR=${CMAKE_BINARY_DIR}")
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")

@@ -20,6 +20,18 @@
 
 namespace tovrel::host::testing {
 
+// A test target names the modules it loads (tovrel_add_test MODULES), so that building it
+// rebuilds them; loading one it did not name would run whatever stale build lies about.
+inline void RequireDeclared(const std::string& name) {
+#ifdef TOVREL_TEST_MODULES
+  const std::string declared = "," TOVREL_TEST_MODULES ",";
+  if (declared.find("," + name + ",") == std::string::npos)
+    throw std::runtime_error("module " + name + " is not among the MODULES of this test target");
+#else
+  (void)name;
+#endif
+}
+
 class TestHost {
  public:
   TestHost() : home_(MakeHome()), store_(home_) {
@@ -36,6 +48,7 @@ class TestHost {
   }
 
   const Module& module(const std::string& name) const {
+    RequireDeclared(name);
     for (const auto& m : modules_)
       if (m->name() == name) return *m;
     throw std::runtime_error("module " + name + " not built (TOVREL_BUILD_DIR/modules, TOVREL_MODULE_PATH)");

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds tovrel and runs every test: the native suite, the
-# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the win32 DLLs under
-# Wine, and a short run of the fuzz targets.
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the host's tests under
+# ThreadSanitizer, the win32 DLLs under Wine, and a short run of the fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -21,3 +21,8 @@ echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan -LE wine -j2
+
+echo "== ThreadSanitizer: the host's tests"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan -j2
