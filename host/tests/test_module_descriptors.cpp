@@ -1,6 +1,8 @@
 // What every transform module tells the host about itself through QueryXfm: one row a module.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "host/testing.h"
 
 namespace {
@@ -29,6 +31,8 @@ const DescriptorRow kRows[] = {
     {"acoustic", "Tovrel\\Acoustical Parameters", "Calculate Acoustical Parameters", 12, 17, 29, "fficccllhh",
      "yyyyyyyyyy"},
 };
+
+void PrintTo(const DescriptorRow& row, std::ostream* os) { *os << row.module; }
 
 class ModuleDescriptor : public ::testing::TestWithParam<DescriptorRow> {};
 
