@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <numbers>
 
-namespace tovrel::acoustic {
-
 int BandsAnalysed(float fs) {
   const float top = HighestCentre(fs);
   int bands = 0;
@@ -157,5 +155,3 @@ void ToDecibels(std::span<float> x) {
   }
   NormalDecibels(p, n);
 }
-
-}  // namespace tovrel::acoustic

@@ -6,8 +6,6 @@
 #include <array>
 #include <span>
 
-namespace tovrel::acoustic {
-
 // Rows of the analysis: row 0 is the unfiltered signal, rows 1 ... 10 the octave bands.
 inline constexpr int kRows = 11;
 inline constexpr int kBands = 10;
@@ -41,5 +39,3 @@ double BackwardIntegrate(std::span<float> x, long a, double noisePower, double f
 
 // Replaces each energy by its level 10 log10(E) in dB, and by 0 where E is not positive.
 void ToDecibels(std::span<float> x);
-
-}  // namespace tovrel::acoustic

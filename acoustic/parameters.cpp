@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tovrel::acoustic {
-
 DecayFit FitDecay(std::span<const float> levels, long a, float b, float c, bool noiseCorrected,
                   float fs) {
   const long n = static_cast<long>(levels.size());
@@ -181,5 +179,3 @@ ChannelOutcome AnalyseChannel(std::span<const float> source, std::span<float> wo
   }
   return ChannelOutcome::kCompleted;
 }
-
-}  // namespace tovrel::acoustic

@@ -6,8 +6,7 @@
 #include <span>
 
 #include "acoustic/octave.h"
-
-namespace tovrel::acoustic {
+#include "frame/progress.h"
 
 // Parameter positions within a row.
 enum Parameter : int {
@@ -64,9 +63,6 @@ void RowParameters(std::span<float> work, long a, double noisePower, float fs,
 // Index of the first sample whose magnitude reaches the threshold, or -1.
 long FindFirstArrival(std::span<const float> x, float threshold);
 
-// Progress report (done, total); returning false cancels.
-using ProgressFn = std::function<bool(long done, long total)>;
-
 enum class ChannelOutcome { kCompleted, kNoFirstArrival, kCancelled };
 
 struct ChannelHooks {
@@ -83,5 +79,3 @@ ChannelOutcome AnalyseChannel(std::span<const float> source, std::span<float> wo
                               std::span<float, kChannelValues> values,
                               std::span<char, kChannelValues> flags, std::span<char> noiseFlags,
                               const ChannelHooks& hooks);
-
-}  // namespace tovrel::acoustic

@@ -2,8 +2,6 @@
 
 #include "frame/format.h"
 
-namespace tovrel::acoustic {
-
 std::string BuildReportText(const float* values, const char* flags, int channels,
                             bool noiseCorrection, float rtuUpper, float rtuLower) {
   const int tables = channels == 2 ? 2 : 1;
@@ -32,5 +30,3 @@ std::string BuildReportText(const float* values, const char* flags, int channels
   }
   return text;
 }
-
-}  // namespace tovrel::acoustic

@@ -6,8 +6,6 @@
 
 #include "acoustic/parameters.h"
 
-namespace tovrel::acoustic {
-
 // Row labels of the report and of the results dialog.
 inline constexpr std::array<const char*, kRows> kReportRowLabels = {
     "Lin", "31.5", "63", "125", "250", "500", "1K", "2K", "4K", "8K", "16K"};
@@ -36,5 +34,3 @@ inline std::string BuildReportText(const AcousticResults& results, int channels,
   return BuildReportText(results.values, results.flags, channels, settings.noiseCorrection,
                          settings.rtuUpper, settings.rtuLower);
 }
-
-}  // namespace tovrel::acoustic

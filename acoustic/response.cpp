@@ -3,8 +3,6 @@
 #include <cstring>
 #include <vector>
 
-namespace tovrel::acoustic {
-
 ResponseAnalysis AnalyseResponse(std::span<const int16_t> interleaved, int channels, float fs,
                                  const AnalysisSettings& settings, const ProgressFn& progress) {
   ResponseAnalysis out{};
@@ -27,5 +25,3 @@ ResponseAnalysis AnalyseResponse(std::span<const int16_t> interleaved, int chann
   }
   return out;
 }
-
-}  // namespace tovrel::acoustic

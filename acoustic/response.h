@@ -7,8 +7,6 @@
 
 #include "acoustic/parameters.h"
 
-namespace tovrel::acoustic {
-
 struct ResponseAnalysis {
   AcousticResults results;     // flags 'n' wherever nothing was computed
   ChannelOutcome outcome;      // of the last channel analysed
@@ -19,5 +17,3 @@ struct ResponseAnalysis {
 // analysed only after the left one completed; noise flags are the first channel's.
 ResponseAnalysis AnalyseResponse(std::span<const int16_t> interleaved, int channels, float fs,
                                  const AnalysisSettings& settings, const ProgressFn& progress = {});
-
-}  // namespace tovrel::acoustic

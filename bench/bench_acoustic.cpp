@@ -18,8 +18,6 @@
 
 namespace {
 
-using namespace tovrel::acoustic;
-
 constexpr long kRate = 48000;
 constexpr int kChannels = 2;
 constexpr double kSeconds = 10.0;

@@ -14,8 +14,6 @@ namespace tovrel::cli {
 
 namespace {
 
-using namespace tovrel::acoustic;
-
 constexpr const char* kNames[kParameters] = {"C50", "C80", "D50", "TS", "EDT", "RT20", "rRT20",
                                              "RT30", "rRT30", "RTU", "rRTU"};
 constexpr const char* kUnits[kParameters] = {"dB", "dB", "%", "ms", "s", "s", "", "s", "", "s", ""};

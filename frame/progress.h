@@ -1,9 +1,10 @@
-// Progress and cancel: the host's protocol, and the callback the kernels take.
+// Progress and cancel: the callback the kernels take, and the host's protocol behind it.
+// Kernels include this without the platform: the host record is only named here.
 #pragma once
 
 #include <functional>
 
-#include "frame/xfm.h"
+struct XfmContext;
 
 // What a kernel calls at its chosen steps; false means the user asked to stop.
 // An empty function never cancels.
@@ -15,17 +16,10 @@ class HostProgress {
  public:
   explicit HostProgress(XfmContext* context) : context_(context) {}
 
-  void Begin(const char* text) const {
-    if (context_->statusText) context_->statusText(text, 0);
-  }
+  void Begin(const char* text) const;
   // Reports and reads the cancel flag; false once the user asked to stop.
-  bool Report(long done, long total) const {
-    if (context_->progress) context_->progress(static_cast<LONG>(done), static_cast<LONG>(total));
-    return !(context_->cancelFlag && *context_->cancelFlag != 0);
-  }
-  void End() const {
-    if (context_->endProgress) context_->endProgress();
-  }
+  bool Report(long done, long total) const;
+  void End() const;
   // The same protocol as a kernel callback.
   ProgressFn Callback() const {
     return [this](long done, long total) { return Report(done, total); };

@@ -24,8 +24,6 @@
 
 TOVREL_DECLARE_XFM_EXPORTS();
 
-using namespace tovrel::acoustic;
-
 namespace {
 
 constexpr char kTitle[] = "Calculate Acoustical Parameters";

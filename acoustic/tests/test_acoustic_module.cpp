@@ -19,7 +19,6 @@
 
 namespace {
 
-using namespace tovrel::acoustic;
 using tovrel::host::Document;
 using tovrel::host::RunOptions;
 using tovrel::host::RunReport;

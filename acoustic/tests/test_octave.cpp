@@ -9,7 +9,6 @@
 
 #include "acoustic/octave.h"
 
-namespace tovrel::acoustic {
 namespace {
 
 std::vector<float> Sine(double f, double fs, long n, double amplitude = 1000.0) {
@@ -143,4 +142,3 @@ TEST(ToDecibels, ZeroEnergyReadsZero) {
 }
 
 }  // namespace
-}  // namespace tovrel::acoustic

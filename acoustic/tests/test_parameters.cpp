@@ -7,7 +7,6 @@
 
 #include "acoustic/parameters.h"
 
-namespace tovrel::acoustic {
 namespace {
 
 // An ideal exponential decay of `rate` dB per second, starting at full scale after
@@ -343,4 +342,3 @@ TEST(AnalyseChannel, EmptyNoiseFlagsAreLeftAlone) {
 }
 
 }  // namespace
-}  // namespace tovrel::acoustic

@@ -6,7 +6,6 @@
 
 #include "acoustic/report.h"
 
-namespace tovrel::acoustic {
 namespace {
 
 AcousticResults Empty() {
@@ -98,4 +97,3 @@ TEST(BuildReportText, LongestValuesFitTheClipboardBlock) {
 }
 
 }  // namespace
-}  // namespace tovrel::acoustic

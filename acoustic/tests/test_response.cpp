@@ -6,7 +6,6 @@
 
 #include "acoustic/response.h"
 
-namespace tovrel::acoustic {
 namespace {
 
 TEST(AnalyseResponse, StereoStopsAfterAFailedLeftChannel) {
@@ -39,4 +38,3 @@ TEST(AnalyseResponse, CancelReachesTheCaller) {
 }
 
 }  // namespace
-}  // namespace tovrel::acoustic
