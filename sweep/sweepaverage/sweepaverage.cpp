@@ -54,10 +54,6 @@ AverageSettings SettingsOf(const SweepAverageBlock& b, long sampleRate) {
           b.skipSamples,    b.harmonicOrder,        b.startFrequency, b.endFrequency,    sampleRate};
 }
 
-long SelectedFrames(const XfmContext* context) {
-  return static_cast<long>(context->selEnd) - static_cast<long>(context->selStart) + 1;
-}
-
 // A duration: 9 significant digits cut to 8 characters.
 void ShowDuration(HWND dialog, int id, float value) { ShowNumberField(dialog, id, value, 9, 8); }
 
