@@ -22,20 +22,38 @@ MlsChoice ReadMlsOrderCombo(HWND dialog, int id, MlsChoice stored, int rows) {
   return {static_cast<SHORT>(selected), static_cast<SHORT>(MlsEntryTable[selected].order)};
 }
 
-WORD SetupDeconvolver(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,
-                      std::size_t ownerOffset, std::size_t instanceOffset) {
+bool RunDeconvolverSettings(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,
+                            const char* caption) {
   const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
-  if (result == 2) {
-    ShowError(parent, tooShortMessage, context->caption);
-    return 0;
+  if (result == 2) ShowError(parent, tooShortMessage, caption);
+  return result == 1;
+}
+
+LONG WriteGeneratedSamples(XfmContext* context, const SHORT* samples, long frames, int channels, LONG unchanged) {
+  const LONG byteOffset = static_cast<LONG>(context->selStart * static_cast<LONG>(channels) * 2);
+  const LONG byteCount = static_cast<LONG>(static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels) * 2);
+  if (context->writeSamples(samples, byteOffset, byteCount) != 0) return unchanged;
+  return static_cast<LONG>(frames);
+}
+
+bool AllocateDeconvolverBuffers(StagedMemory& memory, const DeconvolverSizes& sizes, int channels,
+                                DeconvolverBuffers& buffers) {
+  buffers.table = memory.AllocLocked<uint8_t>(sizes.tableBytes, sizes.tableFlags);
+  buffers.result = buffers.table ? memory.AllocLocked<uint8_t>(kWavHeaderBytes + sizes.resultBytes,
+                                                               GMEM_MOVEABLE | GMEM_DDESHARE | sizes.resultFlags,
+                                                               &buffers.resultHandle)
+                                 : nullptr;
+  bool allocated = buffers.result != nullptr;
+  for (int c = 0; c < channels && allocated; ++c) {
+    buffers.work[c] = memory.AllocLocked<uint8_t>(sizes.workBytes, GMEM_MOVEABLE | GMEM_ZEROINIT);
+    allocated = buffers.work[c] != nullptr;
+    if (allocated && sizes.storeBytes) {
+      buffers.store[c] = memory.AllocLocked<float>(sizes.storeBytes / sizeof(float), GMEM_MOVEABLE | GMEM_ZEROINIT);
+      allocated = buffers.store[c] != nullptr;
+    }
   }
-  if (result != 1) return 0;
-  BlockLock lock(context->paramHandle);
-  if (!lock) return 0;
-  const uint32_t owner = HandleToField(parent), module = HandleToField(instance);
-  std::memcpy(lock.as<BYTE>() + ownerOffset, &owner, sizeof owner);
-  std::memcpy(lock.as<BYTE>() + instanceOffset, &module, sizeof module);
-  return 1;
+  if (!allocated) memory.ReleaseAll();
+  return allocated;
 }
 
 void FillDeconvolutionStatistics(HWND dialog, long length, int channels, long sampleRate, int cycles,
@@ -51,11 +69,4 @@ void FillDeconvolutionStatistics(HWND dialog, long length, int channels, long sa
   SetDlgItemTextA(dialog, 1029, text);
   SetDlgItemTextA(dialog, 1030, FormatElapsed(elapsedMs).c_str());
   SetDlgItemTextA(dialog, 1032, ("Rescaled from: " + FormatResultNumber(rescaledFrom)).c_str());
-}
-
-void SumsToFloats(int32_t* cells, std::size_t first, std::size_t last) {
-  for (std::size_t i = first; i <= last; ++i) {
-    const float f = static_cast<float>(cells[i]);
-    std::memcpy(cells + i, &f, sizeof f);
-  }
 }

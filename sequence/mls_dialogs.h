@@ -1,4 +1,5 @@
-// Dialog pieces the MLS modules share: the order list and the deconvolvers' statistics.
+// What the sequence modules share: the order list, the stored entry, the generators'
+// output, and the deconvolvers' set-up, stages, statistics and delivery.
 #pragma once
 
 #include "frame/clipwave.h"
@@ -7,6 +8,7 @@
 #include "frame/dialogs.h"
 #include "frame/xfm.h"
 #include "sequence/mls.h"
+#include "sequence/unfold.h"
 
 // Fills the order combo box with the first `rows` labels of the table and selects the
 // stored entry (the default entry when the stored one is not offered).
@@ -22,19 +24,77 @@ struct MlsChoice {
 // (Taken and returned by value: the blocks' fields are packed and may sit at odd offsets.)
 MlsChoice ReadMlsOrderCombo(HWND dialog, int id, MlsChoice stored, int rows = kMlsEntryCount);
 
-// The settings dialog of a deconvolver, and what comes after it: end code 1 stores the
-// parent window and the module instance in the block's two handle fields and returns 1;
-// end code 2 shows the module's "selection too short" box and returns 0.
+// The settings dialog of a deconvolver: true for end code 1; end code 2 shows the
+// module's "selection too short" box (under `caption`) and gives false, as do the others.
+bool RunDeconvolverSettings(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,
+                            const char* caption);
+
+// The settings dialog of a deconvolver, and what comes after it: once confirmed, the
+// parent window and the module instance go to the block's two handle fields and the
+// result is 1; otherwise 0. The caption of the "too short" box is the host's unless given.
+template <class Block>
 WORD SetupDeconvolver(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,
-                      std::size_t ownerOffset, std::size_t instanceOffset);
+                      const char* caption = nullptr) {
+  if (!RunDeconvolverSettings(parent, instance, context, tooShortMessage, caption ? caption : context->caption))
+    return 0;
+  return WithBlock<Block>(context, [&](Block& block) {
+    block.ownerWindow = HandleToField(parent);
+    block.moduleInstance = HandleToField(instance);
+  }) ? 1 : 0;
+}
+
+inline constexpr char kNoTobMessage[] = "No TOB found !!!\n(Wrong taps ?)";
+
+// The table row a block stores, when it is one of the first `rows` and still has the
+// stored order; null otherwise (the block is then not valid for this module).
+inline const MlsEntry* FindStoredEntry(long entry, long order, int rows = kMlsEntryCount) {
+  const MlsEntry* row = entry < rows ? FindMlsEntry(entry) : nullptr;
+  return row && row->order == order ? row : nullptr;
+}
+
+// What a generator's confirmed settings tell the host: the selection it replaces (kept
+// in the block, to return unchanged when the run fails) and the frames it will write.
+template <class Block>
+INT_PTR ConfirmGeneratorLength(Block& block, XfmContext* context, long frames) {
+  block.selectionLength = context->selEnd - context->selStart + 1;
+  context->outputLengthSet = 1;
+  context->outputLength = static_cast<LONG>(frames);
+  return 1;
+}
+
+// Writes a generator's samples at the selection start; the frames written, or the
+// selection length stored in the block when the host refuses them.
+LONG WriteGeneratedSamples(XfmContext* context, const SHORT* samples, long frames, int channels, LONG unchanged);
+
+// The stages of a deconvolution, taken in this order: a table (the permutation or the
+// reference), the response (WAV header and samples; the read buffer while averaging),
+// then for each channel a zeroed work array and, where asked, a zeroed response store.
+struct DeconvolverSizes {
+  std::size_t tableBytes;
+  UINT tableFlags;
+  std::size_t resultBytes;  // after the header
+  UINT resultFlags;         // besides GMEM_MOVEABLE | GMEM_DDESHARE
+  std::size_t workBytes;
+  std::size_t storeBytes;   // 0: none
+};
+struct DeconvolverBuffers {
+  void* table = nullptr;
+  uint8_t* result = nullptr;
+  HGLOBAL resultHandle = nullptr;
+  void* work[2] = {nullptr, nullptr};
+  float* store[2] = {nullptr, nullptr};
+  // The samples after the header.
+  SHORT* samples() const { return reinterpret_cast<SHORT*>(result + kWavHeaderBytes); }
+};
+// False when a stage cannot be had; the memory is then given back, and the caller shows
+// its memory message.
+bool AllocateDeconvolverBuffers(StagedMemory& memory, const DeconvolverSizes& sizes, int channels,
+                                DeconvolverBuffers& buffers);
 
 // The statistics every deconvolver shows: length 1026, channels 1028, rate 1027, cycles
 // 1029, elapsed time 1030 and "Rescaled from: " 1032.
 void FillDeconvolutionStatistics(HWND dialog, long length, int channels, long sampleRate, int cycles,
                                  long elapsedMs, double rescaledFrom);
-
-// Sums of 32-bit integers become floats in the same cells.
-void SumsToFloats(int32_t* cells, std::size_t first, std::size_t last);
 
 // The defaults every MLS deconvolver's block starts with: order 15 (entry "15 B"), the
 // DC component kept, no stored window or instance.

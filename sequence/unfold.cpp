@@ -118,6 +118,15 @@ void PermuteBackward(std::span<float> w, std::span<int32_t> p) {
   }
 }
 
+bool CorrelateWithMls(std::span<float> w, std::span<int32_t> perm, const std::function<bool(int step)>& afterStep) {
+  PermuteForward(w, perm);
+  if (!afterStep(1)) return false;
+  FastHadamardTransform(w);
+  if (!afterStep(2)) return false;
+  PermuteBackward(w, perm);
+  return afterStep(3);
+}
+
 Peak FindPeakOfValues(std::span<const float> w, bool removeDc, float& magnitude) {
   Peak peak;
   peak.position = 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -35,6 +36,11 @@ void FastHadamardTransform(std::span<float> w);
 // Undoes PermuteForward, subtracting the transformed sum term at position 1 from every
 // value, and restores perm to the forward permutation for the next channel.
 void PermuteBackward(std::span<float> w, std::span<int32_t> perm);
+
+// Correlates one channel's averaged period with the sequence in place: PermuteForward,
+// FastHadamardTransform, PermuteBackward, calling afterStep(k) after step k = 1, 2, 3.
+// False as soon as afterStep does; perm is then not restored and the run must end.
+bool CorrelateWithMls(std::span<float> w, std::span<int32_t> perm, const std::function<bool(int step)>& afterStep);
 
 struct Peak {
   long position = 2;  // of the peak, 2 .. 2^N

@@ -1,14 +1,12 @@
 // "Calculate Acoustical Parameters": treats the selection as a room impulse response and
 // shows, per channel, the octave-band energy ratios, centre time and decay times; the
 // whole table can be copied to the clipboard as text. The document is never changed.
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
-#include <system_error>
 
 #include "acoustic/acoustic/acoustic_block.h"
 #include "acoustic/parameters.h"
@@ -16,6 +14,7 @@
 #include "frame/clipwave.h"
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
+#include "frame/edits.h"
 #include "frame/format.h"
 #include "frame/messages.h"
 #include "frame/paramblock.h"
@@ -105,27 +104,6 @@ std::string LevelText(float level) { return FormatGeneral(level, 7).substr(0, 6)
 
 // ---- Settings dialog ---------------------------------------------------------------
 
-// A decimal floating-point number from the start of an edit field (leading blanks and
-// a sign allowed, the point always "."); 0 when there is none or it is not a number.
-float ReadLevel(HWND dialog, int id) {
-  char text[40] = {0};
-  GetDlgItemTextA(dialog, id, text, sizeof text);
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
-  const bool plus = *p == '+';
-  if (plus) ++p;
-  float value = 0.0f;
-  const auto result = std::from_chars(p, text + std::strlen(text), value);
-  if (result.ec == std::errc::result_out_of_range) {
-    // Too large in magnitude (clamped below), or too small: then it reads as 0.
-    const bool tiny = std::strstr(p, "e-") || std::strstr(p, "E-");
-    value = tiny ? 0.0f : *p == '-' ? -HUGE_VALF : HUGE_VALF;
-  } else if (result.ec != std::errc() || std::isnan(value) || (plus && *p == '-')) {
-    value = 0.0f;
-  }
-  return value;
-}
-
 float Clamp(float v, float lo, float hi) { return v > hi ? hi : v < lo ? lo : v; }
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
@@ -140,14 +118,12 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext*) {
   auto* block = static_cast<AcousticParams*>(data);
-  const float upper = Clamp(ReadLevel(dialog, kUpperEdit), -100.0f, 0.0f);
-  float lower = Clamp(ReadLevel(dialog, kLowerEdit), -100.0f, 0.0f);
+  const float upper = Clamp(ReadEditFloat(dialog, kUpperEdit), -100.0f, 0.0f);
+  float lower = Clamp(ReadEditFloat(dialog, kLowerEdit), -100.0f, 0.0f);
   if (!(lower <= upper - 1.0f)) lower = upper - 1.0f;
   block->rtuUpper = upper;
   block->rtuLower = lower;
-  char text[40] = {0};
-  GetDlgItemTextA(dialog, kThresholdEdit, text, sizeof text);
-  const long threshold = std::strtol(text, nullptr, 10);
+  const long threshold = ReadEditLong(dialog, kThresholdEdit, 39);
   block->threshold = static_cast<SHORT>(threshold < 0 ? 0 : threshold > 32767 ? 32767 : threshold);
   block->noiseCorrection = IsDlgButtonChecked(dialog, kNoiseCheck) == BST_CHECKED ? 1 : 0;
   return 1;
@@ -329,11 +305,11 @@ BOOL WINAPI XfmInit(XfmContext* context) {
 WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
   const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
   if (result == 0) return 0;
-  BlockLock lock(context->paramHandle);
-  if (!lock) return 0;
-  lock.as<AcousticParams>()->window = HandleToField(parent);
-  lock.as<AcousticParams>()->instance = HandleToField(instance);
-  return result;
+  const bool stored = WithBlock<AcousticParams>(context, [&](AcousticParams& block) {
+    block.window = HandleToField(parent);
+    block.instance = HandleToField(instance);
+  });
+  return stored ? result : 0;
 }
 
 INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -363,7 +339,7 @@ LONG WINAPI XfmDo(XfmContext* context) {
   const HWND owner = FieldToHandle<HWND>(block->window);
   const int channels = context->channels;
   if (channels != 1 && channels != 2) return 1;  // the module declares mono and stereo only
-  const long n = static_cast<long>(context->selEnd) - context->selStart + 1;
+  const long n = SelectedFrames(context);
   const std::size_t frames = n > 0 ? static_cast<std::size_t>(n) : 0;
 
   // Source and work buffers of n float32 values each; the work buffer first takes the

@@ -19,13 +19,8 @@ namespace {
 
 constexpr char kTitle[] = "Generate IRS Signal";
 constexpr int kOrderCombo = 1034;
-constexpr char kInvalidEntryMessage[] =
-    "The stored IRS order is not valid.\nChoose the IRS order again in the settings dialog.";
 
 const ModuleInfo kInfo = {"Tovrel\\IRS Signal", kTitle, kChannelsMonoOnly, kKindGenerator, kInvSeqSourceTypeString};
-
-// The rows this generator offers: orders up to 19.
-const MlsEntry* FindIrsEntry(long index) { return index < kIrsEntryCount ? FindMlsEntry(index) : nullptr; }
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
   auto* block = static_cast<InvSeqSourceBlock*>(data);
@@ -37,10 +32,7 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   const MlsChoice choice = ReadMlsOrderCombo(dialog, kOrderCombo, {block->entry, block->order}, kIrsEntryCount);
   block->entry = choice.entry;
   block->order = choice.order;
-  block->selectionLength = context->selEnd - context->selStart + 1;
-  context->outputLengthSet = 1;
-  context->outputLength = static_cast<LONG>(IrsPeriod(block->order));
-  return 1;
+  return ConfirmGeneratorLength(*block, context, IrsPeriod(block->order));
 }
 
 const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
@@ -72,9 +64,9 @@ LONG WINAPI XfmDo(XfmContext* context) {
   // A mono period in a stereo document would scramble its frames; XfmSetup refuses those.
   if (context->channels != 1) return unchanged;
 
-  const MlsEntry* row = FindIrsEntry(settings.entry);
-  if (!row || row->order != settings.order) {
-    ShowError(nullptr, kInvalidEntryMessage, kTitle);
+  const MlsEntry* row = FindStoredEntry(settings.entry, settings.order, kIrsEntryCount);
+  if (!row) {
+    ShowInvalidStoredSetting(nullptr, "IRS order", kTitle);
     return unchanged;
   }
   const long length = IrsPeriod(row->order);
@@ -94,10 +86,7 @@ LONG WINAPI XfmDo(XfmContext* context) {
   progress.End();
   if (!completed) return unchanged;
 
-  const LONG byteOffset = context->selStart * 2;
-  const LONG byteCount = static_cast<LONG>(length * 2);
-  if (context->writeSamples(buffer, byteOffset, byteCount) != 0) return unchanged;
-  return static_cast<LONG>(length);
+  return WriteGeneratedSamples(context, buffer, length, 1, unchanged);
 }
 
 BOOL WINAPI XfmDestroy(XfmContext* context) { return DestroyCommon(context); }

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "frame/averaging.h"
 #include "frame/clipwave.h"
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
@@ -34,8 +35,6 @@ constexpr char kTooShortMessage[] =
 constexpr char kMemoryMessage[] =
     "The system cannot allocate enough memory\nto perform deconvolution.\n\n"
     "Retry after closing some windows or\nwith a lower IRS order.";
-constexpr char kInvalidEntryMessage[] =
-    "The stored IRS order is not valid.\nChoose the IRS order again in the settings dialog.";
 // `cycles` is a 16-bit field counting MLS lengths, two per IRS period: longer
 // selections average this many IRS periods.
 constexpr long kMaxCycles = 32767;
@@ -43,9 +42,6 @@ constexpr long kMaxPeriods = kMaxCycles / 2;
 
 const ModuleInfo kInfo = {"Tovrel\\Deconvolve IRS Signal", kTitle, kChannelsMonoStereo, kKindAnalysis,
                           kInvSeqUnfoldTypeString};
-
-// The rows the IRS modules offer: orders up to 19.
-const MlsEntry* FindIrsEntry(long index) { return index < kIrsEntryCount ? FindMlsEntry(index) : nullptr; }
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
   auto* block = static_cast<InvSeqUnfoldBlock*>(data);
@@ -76,20 +72,6 @@ void FillResults(HWND dialog, void* data, XfmContext*) {
 const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
 const ResultDialog kResult = {FillResults, nullptr};
 
-// The integer sums of one IRS period (cells 0 .. P - 1) become floats, written there and
-// again at P .. 2P - 1; the cells from 2P to the end become 0.
-void DoublePeriod(void* cells, std::size_t period, std::size_t size) {
-  auto* bytes = static_cast<unsigned char*>(cells);
-  for (std::size_t j = 0; j < period; ++j) {
-    int32_t sum;
-    std::memcpy(&sum, bytes + 4 * j, 4);
-    const float f = static_cast<float>(sum);
-    std::memcpy(bytes + 4 * j, &f, 4);
-    std::memcpy(bytes + 4 * (period + j), &f, 4);
-  }
-  std::memset(bytes + 4 * 2 * period, 0, 4 * (size - 2 * period));
-}
-
 }  // namespace
 
 WORD WINAPI QueryXfm(XfmDescriptor* descriptor) { return FillDescriptor(descriptor, kInfo); }
@@ -101,142 +83,163 @@ BOOL WINAPI XfmInit(XfmContext* context) {
 }
 
 WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
-  const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
-  if (result == 2) {
-    ShowError(parent, kTooShortMessage, kTitle);
-    return 0;
-  }
-  if (result != 1) return 0;
-  BlockLock lock(context->paramHandle);
-  if (!lock) return 0;
-  lock.as<InvSeqUnfoldBlock>()->ownerWindow = HandleToField(parent);
-  lock.as<InvSeqUnfoldBlock>()->moduleInstance = HandleToField(instance);
-  return 1;
+  return SetupDeconvolver<InvSeqUnfoldBlock>(parent, instance, context, kTooShortMessage, kTitle);
 }
 
 TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
+
+namespace {
+
+// What one run works with. With L the MLS length and P = 2L the IRS period, the
+// transform has F = 2P + 4 points.
+struct Run {
+  Run(XfmContext* c, const InvSeqUnfoldBlock& settings)
+      : context(c),
+        owner(FieldToHandle<HWND>(settings.ownerWindow)),
+        instance(FieldToHandle<HINSTANCE>(settings.moduleInstance)),
+        progress(c) {}
+  XfmContext* context;
+  HWND owner;
+  HINSTANCE instance;
+  HostProgress progress;
+  const MlsEntry* row = nullptr;
+  int channels = 0;
+  long length = 0;            // L, the response length
+  long period = 0;            // P
+  std::size_t transform = 0;  // F
+  long periods = 0;           // IRS periods averaged
+  long cycles = 0;            // MLS lengths in the selection
+  StagedMemory memory;
+  DeconvolverBuffers buffers;
+  std::span<float> reference;  // its spectrum, once transformed
+  std::span<float> values[2];
+};
+
+// The stored order and the selection must serve; otherwise the reason is shown.
+bool CheckSettings(Run& run, const InvSeqUnfoldBlock& settings) {
+  XfmContext* context = run.context;
+  run.row = FindStoredEntry(settings.entry, settings.order, kIrsEntryCount);
+  if (!run.row || (context->channels != 1 && context->channels != 2)) {
+    ShowInvalidStoredSetting(run.owner, "IRS order", kTitle);
+    return false;
+  }
+  run.channels = context->channels;
+  run.length = MlsPeriod(run.row->order);
+  run.period = IrsPeriod(run.row->order);
+  run.transform = static_cast<std::size_t>(2 * run.period + 4);
+  const long selected = SelectedFrames(context);
+  run.periods = selected / run.period;
+  if (run.periods < 1) {
+    ShowError(run.owner, kTooShortMessage, kTitle);
+    return false;
+  }
+  if (run.periods > kMaxPeriods) run.periods = kMaxPeriods;
+  run.cycles = selected / run.length < kMaxCycles ? selected / run.length : kMaxCycles;
+  return true;
+}
+
+// The reference (positions 0 .. F), the response (room for 2^(N+1) frames: the read
+// buffer while averaging) and a work array per channel.
+bool Allocate(Run& run) {
+  const DeconvolverSizes sizes = {(run.transform + 1) * sizeof(float), GMEM_MOVEABLE | GMEM_ZEROINIT,
+                                  run.transform * static_cast<std::size_t>(run.channels), GMEM_ZEROINIT,
+                                  run.transform * sizeof(float), 0};
+  if (AllocateDeconvolverBuffers(run.memory, sizes, run.channels, run.buffers)) return true;
+  ShowError(run.owner, kMemoryMessage, kTitle);
+  return false;
+}
+
+// The unit period reversed in time at positions 1 .. P, zeros up to F, and its spectrum.
+bool PrepareReference(Run& run) {
+  run.reference = std::span<float>(static_cast<float*>(run.buffers.table) + 1, run.transform);
+  run.progress.Begin("Generating IRS sequence...");
+  bool going = GenerateIrsReference(*run.row, run.reference, run.progress.Callback());
+  run.progress.End();
+  if (!going) return false;
+  run.progress.Begin("Transforming IRS sequence...");
+  RealFft(run.reference, +1);
+  going = run.progress.Report(1, 1);
+  run.progress.End();
+  return going;
+}
+
+// Sums the whole IRS periods (sample j of a period adds to cell j); the sums become
+// floats, written at 0 .. P - 1 and again at P .. 2P - 1, with zeros up to F.
+bool Average(Run& run) {
+  int32_t* sums[2] = {static_cast<int32_t*>(run.buffers.work[0]), static_cast<int32_t*>(run.buffers.work[1])};
+  run.progress.Begin("Averaging data...");
+  const bool going = SumPeriods(run.context, run.context->selStart, run.period, run.periods, run.channels,
+                                run.buffers.samples(), sums, run.progress.Callback());
+  run.progress.End();
+  if (!going) return false;
+  const std::size_t period = static_cast<std::size_t>(run.period);
+  for (int ch = 0; ch < run.channels; ++ch) {
+    SumsToFloats(sums[ch], 0, period - 1);
+    auto* cells = static_cast<float*>(run.buffers.work[ch]);
+    std::memcpy(cells + period, cells, period * sizeof(float));
+    std::memset(cells + 2 * period, 0, (run.transform - 2 * period) * sizeof(float));
+    run.values[ch] = std::span<float>(cells, run.transform);
+  }
+  return true;
+}
+
+// Correlation by the product of the spectra; the reference serves both channels.
+bool Deconvolve(Run& run) {
+  HostProgress& progress = run.progress;
+  progress.Begin("Deconvolving IRS");
+  const long steps = 3L * run.channels;
+  long step = 0;
+  bool going = true;
+  for (int ch = 0; ch < run.channels && going; ++ch) {
+    RealFft(run.values[ch], +1);
+    going = progress.Report(++step, steps);
+    if (!going) break;
+    MultiplyPackedSpectra(run.values[ch], run.reference);
+    going = progress.Report(++step, steps);
+    if (!going) break;
+    RealFft(run.values[ch], -1);
+    going = progress.Report(++step, steps);
+  }
+  progress.End();
+  return going;
+}
+
+// One MLS length of lags from the chosen peak, scaled to full scale, after its WAV
+// header; the magnitude it was scaled from. The response is read within lags 0 .. L - 1,
+// wrapping circularly as the MLS deconvolution does: the lags from L on hold it with
+// inverted sign.
+float WriteResponse(Run& run) {
+  const long lagZero = IrsLagZero(run.length);
+  float magnitude = 0;
+  long peakLag[2] = {0, -1};
+  std::span<const float> lags[2];
+  for (int ch = 0; ch < run.channels; ++ch) {
+    lags[ch] = run.values[ch].subspan(static_cast<std::size_t>(lagZero), static_cast<std::size_t>(run.length));
+    peakLag[ch] = FindPeakOfValues(lags[ch], false, magnitude).position;
+  }
+  const long start = ChooseStartLag(peakLag[0], peakLag[1], run.row->order);
+  if (magnitude == 0) magnitude = 1;
+  const std::span<int16_t> output(reinterpret_cast<int16_t*>(run.buffers.samples()),
+                                  static_cast<std::size_t>(run.length * run.channels));
+  for (int ch = 0; ch < run.channels; ++ch) WriteIrsResponse(lags[ch], start, magnitude, output, ch, run.channels);
+  WriteWavHeader(run.buffers.result, run.channels, run.context->sampleRate,
+                 static_cast<uint32_t>(2 * run.channels * run.length));
+  return magnitude;
+}
+
+}  // namespace
 
 LONG WINAPI XfmDo(XfmContext* context) {
   BlockLock lock(context->paramHandle);
   if (!lock) return 1;
   const InvSeqUnfoldBlock settings = *lock.as<InvSeqUnfoldBlock>();
-  const HWND owner = FieldToHandle<HWND>(settings.ownerWindow);
-  const HINSTANCE instance = FieldToHandle<HINSTANCE>(settings.moduleInstance);
-
-  const MlsEntry* row = FindIrsEntry(settings.entry);
-  if (!row || row->order != settings.order || (context->channels != 1 && context->channels != 2)) {
-    ShowError(owner, kInvalidEntryMessage, kTitle);
-    return 1;
-  }
-  const int channels = context->channels;
-  const int order = row->order;
-  const long length = MlsPeriod(order);  // L, the response length
-  const long period = IrsPeriod(order);  // P = 2L
-  const std::size_t transform = static_cast<std::size_t>(2 * period + 4);  // F = 4 * 2^N
-  const long lagZero = IrsLagZero(length);
-  const long selected = SelectedFrames(context);
-  long periods = selected / period;
-  if (periods < 1) {
-    ShowError(owner, kTooShortMessage, kTitle);
-    return 1;
-  }
-  if (periods > kMaxPeriods) periods = kMaxPeriods;
-  const long cycles = selected / length < kMaxCycles ? selected / length : kMaxCycles;
-
-  // Stages: the reference (positions 0 .. F), the result buffer (header and room for
-  // 2^(N+1) frames: the read buffer while averaging), the work arrays.
-  StagedMemory memory;
-  HGLOBAL resultHandle = nullptr;
-  void* work[2] = {nullptr, nullptr};
-  auto* reference = memory.AllocLocked<float>(transform + 1, GMEM_MOVEABLE | GMEM_ZEROINIT);
-  auto* result = reference ? memory.AllocLocked<uint8_t>(kWavHeaderBytes + transform * static_cast<std::size_t>(channels),
-                                                         GMEM_MOVEABLE | GMEM_DDESHARE | GMEM_ZEROINIT, &resultHandle)
-                           : nullptr;
-  bool allocated = result != nullptr;
-  for (int c = 0; c < channels && allocated; ++c) {
-    work[c] = memory.AllocLocked<float>(transform, GMEM_MOVEABLE | GMEM_ZEROINIT);
-    allocated = work[c] != nullptr;
-  }
-  if (!allocated) {
-    memory.ReleaseAll();
-    ShowError(owner, kMemoryMessage, kTitle);
-    return 1;
-  }
+  Run run(context, settings);
+  if (!CheckSettings(run, settings) || !Allocate(run)) return 1;
   const DWORD startTicks = GetTickCount();
-  HostProgress progress(context);
-  const ProgressFn report = progress.Callback();
-
-  // The unit period reversed in time at positions 1 .. P, zeros up to F.
-  const std::span<float> referenceCells(reference + 1, transform);
-  progress.Begin("Generating IRS sequence...");
-  bool going = GenerateIrsReference(*row, referenceCells, report);
-  progress.End();
-  if (!going) return 1;
-
-  progress.Begin("Transforming IRS sequence...");
-  RealFft(referenceCells, +1);
-  going = progress.Report(1, 1);
-  progress.End();
-  if (!going) return 1;
-
-  // Sum the whole IRS periods: sample j of a period adds to cell j.
-  progress.Begin("Averaging data...");
-  auto* samples = reinterpret_cast<SHORT*>(result + kWavHeaderBytes);
-  const LONG periodBytes = static_cast<LONG>(2 * channels * period);
-  for (long c = 0; c < periods && going; ++c) {
-    const LONG offset = static_cast<LONG>(2 * channels * (context->selStart + c * period));
-    context->readSamples(samples, offset, periodBytes);
-    for (int ch = 0; ch < channels; ++ch) {
-      auto* sums = static_cast<int32_t*>(work[ch]);
-      const SHORT* in = samples + ch;
-      for (long j = 0; j < period; ++j) sums[j] += in[j * channels];
-    }
-    going = progress.Report(c + 1, periods);
-  }
-  progress.End();
-  if (!going) return 1;
-
-  std::span<float> values[2];
-  for (int ch = 0; ch < channels; ++ch) {
-    DoublePeriod(work[ch], static_cast<std::size_t>(period), transform);
-    values[ch] = std::span<float>(static_cast<float*>(work[ch]), transform);
-  }
-
-  // Correlation by the product of the spectra; the reference serves both channels.
-  progress.Begin("Deconvolving IRS");
-  const long steps = 3L * channels;
-  long step = 0;
-  for (int ch = 0; ch < channels && going; ++ch) {
-    RealFft(values[ch], +1);
-    going = progress.Report(++step, steps);
-    if (!going) break;
-    MultiplyPackedSpectra(values[ch], referenceCells);
-    going = progress.Report(++step, steps);
-    if (!going) break;
-    RealFft(values[ch], -1);
-    going = progress.Report(++step, steps);
-  }
-  progress.End();
-  if (!going) return 1;
-
-  // The peak of each channel among lags 0 .. L - 1.
-  float magnitude = 0;
-  long peakLag[2] = {0, -1};
-  std::span<const float> lags[2];
-  for (int ch = 0; ch < channels; ++ch) {
-    lags[ch] = values[ch].subspan(static_cast<std::size_t>(lagZero), static_cast<std::size_t>(length));
-    peakLag[ch] = FindPeakOfValues(lags[ch], false, magnitude).position;
-  }
-  // The response is read within lags 0 .. L - 1, wrapping circularly as the MLS
-  // deconvolution does: the lags from L on hold it with inverted sign.
-  const long start = ChooseStartLag(peakLag[0], peakLag[1], order);
-  if (magnitude == 0) magnitude = 1;
-  const std::span<int16_t> output(reinterpret_cast<int16_t*>(samples), static_cast<std::size_t>(length * channels));
-  for (int ch = 0; ch < channels; ++ch) WriteIrsResponse(lags[ch], start, magnitude, output, ch, channels);
-
-  WriteWavHeader(result, channels, context->sampleRate, static_cast<uint32_t>(2 * channels * length));
-  DeliverResponse<InvSeqUnfoldBlock>(lock, memory, resultHandle, context, owner, instance, kTitle, startTicks, cycles,
-                                     channels, magnitude);
+  if (!PrepareReference(run) || !Average(run) || !Deconvolve(run)) return 1;
+  const float magnitude = WriteResponse(run);
+  DeliverResponse<InvSeqUnfoldBlock>(lock, run.memory, run.buffers.resultHandle, context, run.owner, run.instance,
+                                     kTitle, startTicks, run.cycles, run.channels, magnitude);
   return 0;
 }
 

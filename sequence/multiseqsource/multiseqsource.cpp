@@ -9,6 +9,7 @@
 
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
+#include "frame/edits.h"
 #include "frame/messages.h"
 #include "frame/paramblock.h"
 #include "frame/progress.h"
@@ -27,8 +28,6 @@ constexpr int kOrderCombo = 1034;
 constexpr int kAmplitudeEdit = 1036;
 constexpr int kRepetitionsEdit = 1037;
 constexpr int kControlPulsesBox = 1042;
-constexpr char kInvalidEntryMessage[] =
-    "The stored MLS order is not valid.\nChoose the MLS order again in the settings dialog.";
 constexpr char kRepetitionsMessage[] = "The number of repetitions must be at least 1.";
 constexpr char kTooLongMessage[] =
     "The signal would be too long.\nChoose a lower MLS order or fewer repetitions.";
@@ -49,23 +48,13 @@ int64_t SignalFrames(int order, long repetitions, int channels, bool controlPuls
 }
 
 // The leading integer of the first 9 characters of an edit, kept in 16 bits.
-SHORT ReadShort(HWND dialog, int id) {
-  char text[10] = {0};
-  GetDlgItemTextA(dialog, id, text, sizeof text);
-  return static_cast<SHORT>(std::strtol(text, nullptr, 10));
-}
-
-void ShowShort(HWND dialog, int id, SHORT value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%ld", static_cast<long>(value));
-  SetDlgItemTextA(dialog, id, text);
-}
+SHORT ReadShort(HWND dialog, int id) { return static_cast<SHORT>(ReadEditLong(dialog, id)); }
 
 void FillSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<MultiSeqSourceBlock*>(data);
   FillMlsOrderCombo(dialog, kOrderCombo, block->entry);
-  ShowShort(dialog, kAmplitudeEdit, block->amplitude);
-  ShowShort(dialog, kRepetitionsEdit, block->repetitions);
+  SetEditLong(dialog, kAmplitudeEdit, block->amplitude);
+  SetEditLong(dialog, kRepetitionsEdit, block->repetitions);
   // Control pulses need a right channel.
   const bool stereo = context->channels >= 2;
   EnableWindow(GetDlgItem(dialog, kControlPulsesBox), stereo ? TRUE : FALSE);
@@ -100,10 +89,7 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   block->amplitude = amplitude;
   block->repetitions = repetitions;
   block->controlPulses = controlPulses ? 1 : 0;
-  block->selectionLength = context->selEnd - context->selStart + 1;
-  context->outputLengthSet = 1;
-  context->outputLength = static_cast<LONG>(frames);
-  return 1;
+  return ConfirmGeneratorLength(*block, context, static_cast<long>(frames));
 }
 
 const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
@@ -134,9 +120,9 @@ LONG WINAPI XfmDo(XfmContext* context) {
   const MultiSeqSourceBlock settings = *lock.as<MultiSeqSourceBlock>();
   const LONG unchanged = settings.selectionLength;
 
-  const MlsEntry* row = FindMlsEntry(settings.entry);
-  if (!row || row->order != settings.order) {
-    ShowError(nullptr, kInvalidEntryMessage, kTitle);
+  const MlsEntry* row = FindStoredEntry(settings.entry, settings.order);
+  if (!row) {
+    ShowInvalidStoredSetting(nullptr, "MLS order", kTitle);
     return unchanged;
   }
   if (settings.repetitions < 1) {
@@ -197,10 +183,7 @@ LONG WINAPI XfmDo(XfmContext* context) {
     }
   }
 
-  const LONG byteOffset = static_cast<LONG>(context->selStart * static_cast<LONG>(channels) * 2);
-  const LONG byteCount = static_cast<LONG>(samples * 2);
-  if (context->writeSamples(buffer, byteOffset, byteCount) != 0) return unchanged;
-  return static_cast<LONG>(frames);
+  return WriteGeneratedSamples(context, buffer, static_cast<long>(frames), static_cast<int>(channels), unchanged);
 }
 
 BOOL WINAPI XfmDestroy(XfmContext* context) { return DestroyCommon(context); }

@@ -9,9 +9,11 @@
 #include <span>
 #include <string>
 
+#include "frame/averaging.h"
 #include "frame/clipwave.h"
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
+#include "frame/edits.h"
 #include "frame/messages.h"
 #include "frame/paramblock.h"
 #include "frame/progress.h"
@@ -37,9 +39,6 @@ constexpr int kRemoveDcCheck = 1000;
 constexpr char kTooShortMessage[] =
     "Highlighted area is too short to perform the deconvolution\n"
     "with the selected MLS order, N. of measurements and N. of sequences.";
-constexpr char kNoTobMessage[] = "No TOB found !!!\n(Wrong taps ?)";
-constexpr char kInvalidEntryMessage[] =
-    "The stored MLS order is not valid.\nChoose the MLS order again in the settings dialog.";
 // The counts live in 16-bit fields; the window must lie within one response.
 constexpr char kCountsMessage[] =
     "The N. of measurements and the N. of sequences / measurement\nmust lie between 1 and 32767, "
@@ -51,19 +50,6 @@ constexpr long kMaxCount = 32767;
 
 const ModuleInfo kInfo = {"Tovrel\\Deconvolve Multiple MLS Signals", kTitle, kChannelsMonoStereo, kKindAnalysis,
                           kMultiUnfoldTypeString};
-
-void SetNumber(HWND dialog, int id, long value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%ld", value);
-  SetDlgItemTextA(dialog, id, text);
-}
-
-// The leading integer of the first 9 characters of an edit.
-long ReadNumber(HWND dialog, int id) {
-  char text[10] = {0};
-  GetDlgItemTextA(dialog, id, text, sizeof text);
-  return std::strtol(text, nullptr, 10);
-}
 
 // Why the settings cannot serve, or null.
 const char* CheckCounts(long measurements, long sequences, long skipped) {
@@ -78,20 +64,20 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
   FillMlsOrderCombo(dialog, kOrderCombo, block->entry);
   CheckDlgButton(dialog, kRemoveDcCheck, block->removeDc ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(dialog, kScaleSeparatelyCheck, block->scaleSeparately ? BST_CHECKED : BST_UNCHECKED);
-  SetNumber(dialog, kMeasurementsEdit, block->measurements);
-  SetNumber(dialog, kSequencesEdit, block->sequencesPerMeasurement);
-  SetNumber(dialog, kSkipSequencesEdit, block->sequencesToSkip);
-  SetNumber(dialog, kSamplesEdit, block->samplesPerResponse);
-  SetNumber(dialog, kSkipSamplesEdit, block->samplesToSkip);
+  SetEditLong(dialog, kMeasurementsEdit, block->measurements);
+  SetEditLong(dialog, kSequencesEdit, block->sequencesPerMeasurement);
+  SetEditLong(dialog, kSkipSequencesEdit, block->sequencesToSkip);
+  SetEditLong(dialog, kSamplesEdit, block->samplesPerResponse);
+  SetEditLong(dialog, kSkipSamplesEdit, block->samplesToSkip);
 }
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<MultiUnfoldBlock*>(data);
-  const long measurements = ReadNumber(dialog, kMeasurementsEdit);
-  const long sequences = ReadNumber(dialog, kSequencesEdit);
-  const long skipped = ReadNumber(dialog, kSkipSequencesEdit);
-  const long samples = ReadNumber(dialog, kSamplesEdit);
-  const long skipSamples = ReadNumber(dialog, kSkipSamplesEdit);
+  const long measurements = ReadEditLong(dialog, kMeasurementsEdit);
+  const long sequences = ReadEditLong(dialog, kSequencesEdit);
+  const long skipped = ReadEditLong(dialog, kSkipSequencesEdit);
+  const long samples = ReadEditLong(dialog, kSamplesEdit);
+  const long skipSamples = ReadEditLong(dialog, kSkipSamplesEdit);
   const MlsChoice choice = ReadMlsOrderCombo(dialog, kOrderCombo, {block->entry, block->order});
   const MlsEntry* row = FindMlsEntry(choice.entry);
   const long period = row ? MlsPeriod(row->order) : 0;
@@ -154,178 +140,219 @@ BOOL WINAPI XfmInit(XfmContext* context) {
 }
 
 WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
-  return SetupDeconvolver(parent, instance, context, kTooShortMessage, offsetof(MultiUnfoldBlock, ownerWindow),
-                          offsetof(MultiUnfoldBlock, moduleInstance));
+  return SetupDeconvolver<MultiUnfoldBlock>(parent, instance, context, kTooShortMessage);
 }
 
 TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
+
+namespace {
+
+// What one run works with: G measurements of X periods, the first Y of each left out,
+// and a window of D frames from K0 on in each response.
+struct Run {
+  Run(XfmContext* c, const MultiUnfoldBlock& s)
+      : context(c),
+        settings(s),
+        owner(FieldToHandle<HWND>(s.ownerWindow)),
+        instance(FieldToHandle<HINSTANCE>(s.moduleInstance)),
+        progress(c),
+        G(s.measurements),
+        X(s.sequencesPerMeasurement),
+        Y(s.sequencesToSkip),
+        K0(s.samplesToSkip) {}
+  XfmContext* context;
+  const MultiUnfoldBlock& settings;
+  HWND owner;
+  HINSTANCE instance;
+  HostProgress progress;
+  long G, X, Y, K0;
+  const MlsEntry* row = nullptr;
+  int channels = 0;
+  long period = 0;             // L
+  std::size_t cells = 0;       // positions 0 .. 2^N
+  long window = 0;             // D, cut to the response
+  std::size_t outFrames = 0;   // G x D
+  std::size_t responses = 0;   // G x L values per channel
+  StagedMemory memory;
+  DeconvolverBuffers buffers;
+  bool going = true;
+  long total = 0;  // progress steps while deconvolving
+  long perMeasurement = 0;
+
+  std::span<int32_t> Permutation() const { return {static_cast<int32_t*>(buffers.table), cells}; }
+  int32_t* Work(int ch) const { return static_cast<int32_t*>(buffers.work[ch]); }
+  bool Step(long done) { return going = going && progress.Report(done, total); }
+  // Channel ch's window of measurement m.
+  std::span<const float> WindowOf(int ch, long m) const {
+    return std::span<const float>(buffers.store[ch] + static_cast<std::size_t>(m) * period + K0,
+                                  static_cast<std::size_t>(window));
+  }
+};
+
+// The stored block and the selection must serve; otherwise the reason is shown. A
+// stored block the dialog would not accept is refused here as well.
+bool CheckSettings(Run& run) {
+  XfmContext* context = run.context;
+  run.row = FindStoredEntry(run.settings.entry, run.settings.order);
+  if (!run.row || (context->channels != 1 && context->channels != 2)) {
+    ShowInvalidStoredSetting(run.owner, "MLS order", context->caption);
+    return false;
+  }
+  run.channels = context->channels;
+  run.period = MlsPeriod(run.row->order);
+  run.cells = static_cast<std::size_t>(run.period) + 2;
+  const char* problem = CheckCounts(run.G, run.X, run.Y);
+  if (!problem && run.settings.samplesPerResponse < 1) problem = kSamplesMessage;
+  if (!problem && (run.K0 < 0 || run.K0 >= run.period)) problem = "The N. of samples to skip lies outside one response.";
+  if (problem) {
+    ShowError(run.owner, problem, context->caption);
+    return false;
+  }
+  if (static_cast<double>(SelectedFrames(context)) < static_cast<double>(run.period) * run.G * run.X) {
+    ShowError(run.owner, kTooShortMessage, context->caption);
+    return false;
+  }
+  // The window lies within one response.
+  const long rest = run.period - run.K0;
+  run.window = run.settings.samplesPerResponse < rest ? run.settings.samplesPerResponse : rest;
+  run.outFrames = static_cast<std::size_t>(run.G) * static_cast<std::size_t>(run.window);
+  run.responses = static_cast<std::size_t>(run.G) * static_cast<std::size_t>(run.period);
+  return true;
+}
+
+// The permutation, the response (the read buffer meanwhile), then per channel a work
+// array and the store of its G responses.
+bool Allocate(Run& run) {
+  const std::size_t bufferFrames =
+      (run.outFrames > static_cast<std::size_t>(run.period) ? run.outFrames : run.period) + 2;
+  const DeconvolverSizes sizes = {run.cells * sizeof(int32_t),  GMEM_MOVEABLE,
+                                  2 * bufferFrames * static_cast<std::size_t>(run.channels), 0,
+                                  run.cells * sizeof(int32_t), run.responses * sizeof(float)};
+  if (AllocateDeconvolverBuffers(run.memory, sizes, run.channels, run.buffers)) return true;
+  ShowError(run.owner, kDeconvolutionMemoryMessage, run.context->caption);
+  return false;
+}
+
+// Reference bits, TOB and permutation run to completion before the first cancel check.
+bool PrepareReference(Run& run) {
+  run.perMeasurement = run.channels == 2 ? 8 : 5;
+  run.total = run.perMeasurement * run.G + 3;
+  run.progress.Begin("Making multiple MLS deconvolution...");
+  run.Step(0);
+  GenerateMlsBits(*run.row, run.Work(0), 1, {});
+  const std::span<const int32_t> reference(run.Work(0), static_cast<std::size_t>(run.period));
+  run.Step(1);
+  long tob[21] = {};
+  const std::span<long> offsets(tob, static_cast<std::size_t>(run.row->order));
+  if (LookUpTob(reference, offsets, {}) == TobResult::NotFound) {
+    run.progress.End();
+    ShowError(nullptr, kNoTobMessage, run.context->caption);
+    return false;
+  }
+  run.Step(2);
+  BuildMlsPermutation(reference, offsets, run.Permutation(), {});
+  run.Step(3);
+  return true;
+}
+
+// Measurement m: its periods averaged, each channel correlated with the sequence, and
+// the responses kept in natural time order (lag t at position 3 - t, wrapping below 2).
+void DeconvolveMeasurement(Run& run, long m) {
+  const long s = 5 + run.perMeasurement * m;
+  int32_t* sums[2] = {};
+  for (int ch = 0; ch < run.channels; ++ch) {
+    std::memset(run.Work(ch), 0, run.cells * sizeof(int32_t));
+    sums[ch] = run.Work(ch) + 2;
+  }
+  const long first = run.context->selStart + (m * run.X + run.Y) * run.period;
+  SumPeriods(run.context, first, run.period, run.X - run.Y, run.channels, run.buffers.samples(), sums);
+  if (!run.Step(s - 1)) return;
+  std::span<float> values[2];
+  for (int ch = 0; ch < run.channels; ++ch) {
+    SumsToFloats(run.Work(ch), 2, run.cells - 1);
+    values[ch] = std::span<float>(reinterpret_cast<float*>(run.Work(ch)), run.cells);
+  }
+  if (!run.Step(s)) return;
+  for (int ch = 0; ch < run.channels && run.going; ++ch) {
+    if (!CorrelateWithMls(values[ch], run.Permutation(), [&](int k) { return run.Step(s + k + 3 * ch); })) return;
+    float* slot = run.buffers.store[ch] + static_cast<std::size_t>(m) * static_cast<std::size_t>(run.period);
+    for (long t = 0; t < run.period; ++t) {
+      long pos = 3 - t;
+      if (pos < 2) pos += run.period;
+      slot[t] = values[ch][static_cast<std::size_t>(pos)];
+    }
+  }
+}
+
+bool Deconvolve(Run& run) {
+  for (long m = 0; m < run.G && run.going; ++m) DeconvolveMeasurement(run, m);
+  run.progress.End();
+  return run.going;
+}
+
+// Window m of channel ch, scaled, to output frames m x D onwards.
+void WriteWindow(Run& run, int ch, long m, double dc, float magnitude) {
+  const float g = 32767.0f / magnitude;
+  const auto values = run.WindowOf(ch, m);
+  SHORT* output = run.buffers.samples();
+  for (long t = 0; t < run.window; ++t)
+    output[static_cast<std::size_t>((m * run.window + t) * run.channels + ch)] =
+        ScaleToSample(values[static_cast<std::size_t>(t)], dc, g);
+}
+
+// Each window scaled by its own peak, or all by the peak of every response; the
+// magnitude of the last scale, or 0 when cancelled.
+bool ScaleWindows(Run& run, float& magnitude) {
+  const bool removeDc = run.settings.removeDc != 0;
+  HostProgress& progress = run.progress;
+  bool going = true;
+  magnitude = 0;
+  if (run.settings.scaleSeparately) {
+    progress.Begin("Finding Max Data and Scaling...");
+    going = progress.Report(0, 2 * run.G);
+    for (long m = 0; m < run.G && going; ++m) {
+      magnitude = 0;
+      Peak peaks[2];
+      for (int ch = 0; ch < run.channels; ++ch) peaks[ch] = FindPeakOfValues(run.WindowOf(ch, m), removeDc, magnitude);
+      if (magnitude == 0) magnitude = 1;
+      if (!(going = progress.Report(2 * m + 1, 2 * run.G))) break;
+      for (int ch = 0; ch < run.channels; ++ch) WriteWindow(run, ch, m, peaks[ch].dc, magnitude);
+      going = progress.Report(2 * m + 2, 2 * run.G);
+    }
+  } else {
+    Peak peaks[2];
+    for (int ch = 0; ch < run.channels; ++ch)
+      peaks[ch] = FindPeakOfValues(std::span<const float>(run.buffers.store[ch], run.responses), removeDc, magnitude);
+    if (magnitude == 0) magnitude = 1;
+    progress.Begin("Converting and scaling data ...");
+    for (long m = 0; m < run.G && going; ++m) {
+      for (int ch = 0; ch < run.channels; ++ch) WriteWindow(run, ch, m, peaks[ch].dc, magnitude);
+      going = progress.Report(m, run.G);
+    }
+  }
+  progress.End();
+  if (going) {
+    WriteWavHeader(run.buffers.result, run.channels, run.context->sampleRate,
+                   static_cast<uint32_t>(2 * run.channels * run.outFrames));
+  }
+  return going;
+}
+
+}  // namespace
 
 LONG WINAPI XfmDo(XfmContext* context) {
   BlockLock lock(context->paramHandle);
   if (!lock) return 1;
   const MultiUnfoldBlock settings = *lock.as<MultiUnfoldBlock>();
-  const HWND owner = FieldToHandle<HWND>(settings.ownerWindow);
-  const HINSTANCE instance = FieldToHandle<HINSTANCE>(settings.moduleInstance);
-
-  const MlsEntry* row = FindMlsEntry(settings.entry);
-  if (!row || row->order != settings.order || (context->channels != 1 && context->channels != 2)) {
-    ShowError(owner, kInvalidEntryMessage, context->caption);
-    return 1;
-  }
-  const int channels = context->channels;
-  const int order = row->order;
-  const long period = MlsPeriod(order);
-  const std::size_t cells = static_cast<std::size_t>(period) + 2;  // positions 0 .. 2^N
-  const long G = settings.measurements, X = settings.sequencesPerMeasurement, Y = settings.sequencesToSkip;
-  const long K0 = settings.samplesToSkip;
-  // A stored block the dialog would not accept is refused here as well.
-  const char* problem = CheckCounts(G, X, Y);
-  if (!problem && settings.samplesPerResponse < 1) problem = kSamplesMessage;
-  if (!problem && (K0 < 0 || K0 >= period)) problem = "The N. of samples to skip lies outside one response.";
-  if (problem) {
-    ShowError(owner, problem, context->caption);
-    return 1;
-  }
-  if (static_cast<double>(SelectedFrames(context)) < static_cast<double>(period) * G * X) {
-    ShowError(owner, kTooShortMessage, context->caption);
-    return 1;
-  }
-  // The window lies within one response.
-  const long window = settings.samplesPerResponse < period - K0 ? settings.samplesPerResponse : period - K0;
-  const std::size_t outFrames = static_cast<std::size_t>(G) * static_cast<std::size_t>(window);
-  const std::size_t bufferFrames = (outFrames > static_cast<std::size_t>(period) ? outFrames : period) + 2;
-  const std::size_t responses = static_cast<std::size_t>(G) * static_cast<std::size_t>(period);
-
-  // Stages: permutation, result buffer, then per channel a work array and a result array.
-  StagedMemory memory;
-  HGLOBAL resultHandle = nullptr;
-  int32_t* work[2] = {nullptr, nullptr};
-  float* results[2] = {nullptr, nullptr};
-  auto* perm = memory.AllocLocked<int32_t>(cells);
-  auto* result = perm ? memory.AllocLocked<uint8_t>(kWavHeaderBytes + 2 * bufferFrames * static_cast<std::size_t>(channels),
-                                                    GMEM_MOVEABLE | GMEM_DDESHARE, &resultHandle)
-                      : nullptr;
-  bool allocated = result != nullptr;
-  for (int c = 0; c < channels && allocated; ++c) {
-    work[c] = memory.AllocLocked<int32_t>(cells, GMEM_MOVEABLE | GMEM_ZEROINIT);
-    results[c] = work[c] ? memory.AllocLocked<float>(responses, GMEM_MOVEABLE | GMEM_ZEROINIT) : nullptr;
-    allocated = results[c] != nullptr;
-  }
-  if (!allocated) {
-    memory.ReleaseAll();
-    ShowError(owner, kDeconvolutionMemoryMessage, context->caption);
-    return 1;
-  }
+  Run run(context, settings);
+  if (!CheckSettings(run) || !Allocate(run)) return 1;
   const DWORD startTicks = GetTickCount();
-  HostProgress progress(context);
-  const long a = channels == 2 ? 8 : 5;
-  const long total = a * G + 3;
-  bool going = true;
-  auto step = [&](long done) { return going = going && progress.Report(done, total); };
-
-  progress.Begin("Making multiple MLS deconvolution...");
-  step(0);
-  // Reference, TOB and permutation run to completion before the first cancel check.
-  GenerateMlsBits(*row, work[0], 1, {});
-  const std::span<const int32_t> reference(work[0], static_cast<std::size_t>(period));
-  step(1);
-  long tob[21] = {};
-  const TobResult found = LookUpTob(reference, std::span<long>(tob, static_cast<std::size_t>(order)), {});
-  if (found == TobResult::NotFound) {
-    progress.End();
-    ShowError(nullptr, kNoTobMessage, context->caption);
-    return 1;
-  }
-  step(2);
-  const std::span<int32_t> permutation(perm, cells);
-  BuildMlsPermutation(reference, std::span<const long>(tob, static_cast<std::size_t>(order)), permutation, {});
-  step(3);
-
-  auto* samples = reinterpret_cast<SHORT*>(result + kWavHeaderBytes);
-  const LONG periodBytes = static_cast<LONG>(2 * channels * period);
-  for (long m = 0; m < G && going; ++m) {
-    const long s = 5 + a * m;
-    for (int ch = 0; ch < channels; ++ch) std::memset(work[ch], 0, cells * sizeof(int32_t));
-    for (long p = 0; p < X - Y; ++p) {
-      const long frame = context->selStart + (m * X + Y + p) * period;
-      context->readSamples(samples, static_cast<LONG>(2 * channels * frame), periodBytes);
-      for (int ch = 0; ch < channels; ++ch) {
-        int32_t* sums = work[ch] + 2;
-        const SHORT* in = samples + ch;
-        for (long k = 0; k < period; ++k) sums[k] += in[k * channels];
-      }
-    }
-    if (!step(s - 1)) break;
-    std::span<float> values[2];
-    for (int ch = 0; ch < channels; ++ch) {
-      SumsToFloats(work[ch], 2, cells - 1);
-      values[ch] = std::span<float>(reinterpret_cast<float*>(work[ch]), cells);
-    }
-    if (!step(s)) break;
-    for (int ch = 0; ch < channels && going; ++ch) {
-      PermuteForward(values[ch], permutation);
-      if (!step(s + 1 + 3 * ch)) break;
-      FastHadamardTransform(values[ch]);
-      if (!step(s + 2 + 3 * ch)) break;
-      PermuteBackward(values[ch], permutation);
-      if (!step(s + 3 + 3 * ch)) break;
-      // Natural time order: lag t sits at position 3 - t, wrapping below 2 to 2^N.
-      float* slot = results[ch] + static_cast<std::size_t>(m) * static_cast<std::size_t>(period);
-      for (long t = 0; t < period; ++t) {
-        long pos = 3 - t;
-        if (pos < 2) pos += period;
-        slot[t] = values[ch][static_cast<std::size_t>(pos)];
-      }
-    }
-  }
-  progress.End();
-  if (!going) return 1;
-
-  // Scaling and output: window m of each channel goes to frames m * window onwards.
-  const std::span<int16_t> output(reinterpret_cast<int16_t*>(samples), outFrames * static_cast<std::size_t>(channels));
-  auto windowOf = [&](int ch, long m) {
-    return std::span<const float>(results[ch] + static_cast<std::size_t>(m) * period + K0,
-                                  static_cast<std::size_t>(window));
-  };
-  auto writeWindow = [&](int ch, long m, double dc, float magnitude) {
-    const float g = 32767.0f / magnitude;
-    const auto values = windowOf(ch, m);
-    for (long t = 0; t < window; ++t)
-      output[static_cast<std::size_t>((m * window + t) * channels + ch)] =
-          ScaleToSample(values[static_cast<std::size_t>(t)], dc, g);
-  };
   float magnitude = 0;
-  if (settings.scaleSeparately) {
-    progress.Begin("Finding Max Data and Scaling...");
-    going = progress.Report(0, 2 * G);
-    for (long m = 0; m < G && going; ++m) {
-      magnitude = 0;
-      Peak peaks[2];
-      for (int ch = 0; ch < channels; ++ch)
-        peaks[ch] = FindPeakOfValues(windowOf(ch, m), settings.removeDc != 0, magnitude);
-      if (magnitude == 0) magnitude = 1;
-      if (!(going = progress.Report(2 * m + 1, 2 * G))) break;
-      for (int ch = 0; ch < channels; ++ch) writeWindow(ch, m, peaks[ch].dc, magnitude);
-      going = progress.Report(2 * m + 2, 2 * G);
-    }
-  } else {
-    Peak peaks[2];
-    for (int ch = 0; ch < channels; ++ch)
-      peaks[ch] = FindPeakOfValues(std::span<const float>(results[ch], responses), settings.removeDc != 0, magnitude);
-    if (magnitude == 0) magnitude = 1;
-    progress.Begin("Converting and scaling data ...");
-    for (long m = 0; m < G && going; ++m) {
-      for (int ch = 0; ch < channels; ++ch) writeWindow(ch, m, peaks[ch].dc, magnitude);
-      going = progress.Report(m, G);
-    }
-  }
-  progress.End();
-  if (!going) return 1;
-
-  WriteWavHeader(result, channels, context->sampleRate, static_cast<uint32_t>(2 * channels * outFrames));
-  const long cycles = SelectedFrames(context) / period;
-  DeliverResponse<MultiUnfoldBlock>(lock, memory, resultHandle, context, owner, instance, context->caption, startTicks,
-                                    cycles < kMaxCount ? cycles : kMaxCount, channels, magnitude);
+  if (!PrepareReference(run) || !Deconvolve(run) || !ScaleWindows(run, magnitude)) return 1;
+  const long cycles = SelectedFrames(context) / run.period;
+  DeliverResponse<MultiUnfoldBlock>(lock, run.memory, run.buffers.resultHandle, context, run.owner, run.instance,
+                                    context->caption, startTicks, cycles < kMaxCount ? cycles : kMaxCount,
+                                    run.channels, magnitude);
   return 0;
 }
 

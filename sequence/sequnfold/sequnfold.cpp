@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "frame/averaging.h"
 #include "frame/clipwave.h"
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
@@ -29,9 +30,6 @@ constexpr int kOrderCombo = 1034;
 constexpr int kRemoveDcCheck = 1000;
 constexpr char kTooShortMessage[] =
     "Highlighted area is too short to perform\nthe deconvolution of a sequence having\nthe selected MLS order.";
-constexpr char kNoTobMessage[] = "No TOB found !!!\n(Wrong taps ?)";
-constexpr char kInvalidEntryMessage[] =
-    "The stored MLS order is not valid.\nChoose the MLS order again in the settings dialog.";
 // The averaging count is kept in a 16-bit field: longer selections average this many periods.
 constexpr long kMaxCycles = 32767;
 
@@ -76,134 +74,157 @@ BOOL WINAPI XfmInit(XfmContext* context) {
 }
 
 WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
-  return SetupDeconvolver(parent, instance, context, kTooShortMessage, offsetof(SeqUnfoldBlock, ownerWindow),
-                          offsetof(SeqUnfoldBlock, moduleInstance));
+  return SetupDeconvolver<SeqUnfoldBlock>(parent, instance, context, kTooShortMessage);
 }
 
 TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
+
+namespace {
+
+// What one run works with.
+struct Run {
+  Run(XfmContext* c, const SeqUnfoldBlock& settings)
+      : context(c),
+        owner(FieldToHandle<HWND>(settings.ownerWindow)),
+        instance(FieldToHandle<HINSTANCE>(settings.moduleInstance)),
+        progress(c) {}
+  XfmContext* context;
+  HWND owner;
+  HINSTANCE instance;
+  const MlsEntry* row = nullptr;
+  int channels = 0;
+  long period = 0;        // L
+  std::size_t cells = 0;  // positions 0 .. 2^N
+  long cycles = 0;        // periods averaged
+  StagedMemory memory;
+  DeconvolverBuffers buffers;
+  HostProgress progress;
+  std::span<float> values[2];
+};
+
+std::span<int32_t> Permutation(const Run& run) { return {static_cast<int32_t*>(run.buffers.table), run.cells}; }
+
+// The stored order and the selection must serve; otherwise the reason is shown.
+bool CheckSettings(Run& run, const SeqUnfoldBlock& settings) {
+  XfmContext* context = run.context;
+  run.row = FindStoredEntry(settings.entry, settings.order);
+  if (!run.row || (context->channels != 1 && context->channels != 2)) {
+    ShowInvalidStoredSetting(run.owner, "MLS order", context->caption);
+    return false;
+  }
+  run.channels = context->channels;
+  run.period = MlsPeriod(run.row->order);
+  run.cells = static_cast<std::size_t>(run.period) + 2;
+  const long wholePeriods = SelectedFrames(context) / run.period;
+  if (wholePeriods < 1) {
+    ShowError(run.owner, kTooShortMessage, context->caption);
+    return false;
+  }
+  run.cycles = wholePeriods < kMaxCycles ? wholePeriods : kMaxCycles;
+  return true;
+}
+
+// The permutation, the response (room for L + 2 frames; the read buffer while
+// averaging) and a work array per channel.
+bool Allocate(Run& run) {
+  const DeconvolverSizes sizes = {run.cells * sizeof(int32_t), GMEM_MOVEABLE,
+                                  2 * run.cells * static_cast<std::size_t>(run.channels), 0,
+                                  run.cells * sizeof(int32_t), 0};
+  if (AllocateDeconvolverBuffers(run.memory, sizes, run.channels, run.buffers)) return true;
+  ShowError(run.owner, kDeconvolutionMemoryMessage, run.context->caption);
+  return false;
+}
+
+// The reference bits x[0] .. x[2^N - 1] (in the first work array), the TOB and the
+// permutation, each under its status.
+bool PrepareReference(Run& run) {
+  HostProgress& progress = run.progress;
+  const ProgressFn report = progress.Callback();
+  auto* bits = static_cast<int32_t*>(run.buffers.work[0]);
+  progress.Begin("Initializing MLS deconvolution...");
+  bool going = GenerateMlsBits(*run.row, bits, 1, report);
+  progress.End();
+  if (!going) return false;
+  const std::span<const int32_t> reference(bits, static_cast<std::size_t>(run.period));
+
+  long tob[21] = {};
+  const std::span<long> offsets(tob, static_cast<std::size_t>(run.row->order));
+  progress.Begin("Look up TOB...");
+  const TobResult found = LookUpTob(reference, offsets, report);
+  progress.End();
+  if (found == TobResult::Cancelled) return false;
+  if (found == TobResult::NotFound) {
+    ShowError(nullptr, kNoTobMessage, run.context->caption);
+    return false;
+  }
+
+  progress.Begin("Generating permutation...");
+  going = BuildMlsPermutation(reference, offsets, Permutation(run), report);
+  progress.End();
+  return going;
+}
+
+// Sums the whole periods: sample k of a period adds to position k + 2; the sums become floats.
+bool Average(Run& run) {
+  std::memset(run.buffers.work[0], 0, run.cells * sizeof(int32_t));
+  int32_t* sums[2] = {};
+  for (int ch = 0; ch < run.channels; ++ch) sums[ch] = static_cast<int32_t*>(run.buffers.work[ch]) + 2;
+  run.progress.Begin("Averaging data...");
+  const bool going = SumPeriods(run.context, run.context->selStart, run.period, run.cycles, run.channels,
+                                run.buffers.samples(), sums, run.progress.Callback());
+  run.progress.End();
+  if (!going) return false;
+  for (int ch = 0; ch < run.channels; ++ch) {
+    auto* cells = static_cast<int32_t*>(run.buffers.work[ch]);
+    SumsToFloats(cells, 2, run.cells - 1);
+    run.values[ch] = std::span<float>(reinterpret_cast<float*>(cells), run.cells);
+  }
+  return true;
+}
+
+// The correlation of each channel with the sequence.
+bool Deconvolve(Run& run) {
+  run.progress.Begin("Deconvolving MLS");
+  const long steps = 3L * run.channels;
+  long step = 0;
+  bool going = true;
+  for (int ch = 0; ch < run.channels && going; ++ch)
+    going = CorrelateWithMls(run.values[ch], Permutation(run), [&](int) { return run.progress.Report(++step, steps); });
+  run.progress.End();
+  return going;
+}
+
+// The response rotated to start at the chosen peak, scaled to full scale, after its WAV
+// header; the magnitude it was scaled from.
+float WriteResponse(Run& run, bool removeDc) {
+  float magnitude = 0;
+  Peak peaks[2];
+  for (int ch = 0; ch < run.channels; ++ch) peaks[ch] = FindPeak(run.values[ch], removeDc, magnitude);
+  const long start =
+      ChooseStartPosition(peaks[0].position, run.channels == 2 ? peaks[1].position : -1, run.row->order);
+  if (magnitude == 0) magnitude = 1;
+  const std::span<int16_t> output(reinterpret_cast<int16_t*>(run.buffers.samples()),
+                                  static_cast<std::size_t>(run.period * run.channels));
+  for (int ch = 0; ch < run.channels; ++ch)
+    WriteRotatedResponse(run.values[ch], start, peaks[ch].dc, magnitude, output, ch, run.channels);
+  WriteWavHeader(run.buffers.result, run.channels, run.context->sampleRate,
+                 static_cast<uint32_t>(2 * run.channels * run.period));
+  return magnitude;
+}
+
+}  // namespace
 
 LONG WINAPI XfmDo(XfmContext* context) {
   BlockLock lock(context->paramHandle);
   if (!lock) return 1;
   const SeqUnfoldBlock settings = *lock.as<SeqUnfoldBlock>();
-  const HWND owner = FieldToHandle<HWND>(settings.ownerWindow);
-  const HINSTANCE instance = FieldToHandle<HINSTANCE>(settings.moduleInstance);
-
-  const MlsEntry* row = FindMlsEntry(settings.entry);
-  if (!row || row->order != settings.order || (context->channels != 1 && context->channels != 2)) {
-    ShowError(owner, kInvalidEntryMessage, context->caption);
-    return 1;
-  }
-  const int channels = context->channels;
-  const int order = row->order;
-  const long period = MlsPeriod(order);
-  const std::size_t cells = static_cast<std::size_t>(period) + 2;  // positions 0 .. 2^N
-  const long wholePeriods = SelectedFrames(context) / period;
-  if (wholePeriods < 1) {
-    ShowError(owner, kTooShortMessage, context->caption);
-    return 1;
-  }
-  const long cycles = wholePeriods < kMaxCycles ? wholePeriods : kMaxCycles;
-
-  // Stages: permutation, result buffer (header and room for L + 2 frames; the read
-  // buffer while averaging), the work arrays.
-  StagedMemory memory;
-  HGLOBAL resultHandle = nullptr;
-  int32_t* work[2] = {nullptr, nullptr};
-  auto* perm = memory.AllocLocked<int32_t>(cells);
-  auto* result = perm ? memory.AllocLocked<uint8_t>(kWavHeaderBytes + 2 * cells * static_cast<std::size_t>(channels),
-                                                    GMEM_MOVEABLE | GMEM_DDESHARE, &resultHandle)
-                      : nullptr;
-  bool allocated = result != nullptr;
-  for (int c = 0; c < channels && allocated; ++c) {
-    work[c] = memory.AllocLocked<int32_t>(cells, GMEM_MOVEABLE | GMEM_ZEROINIT);
-    allocated = work[c] != nullptr;
-  }
-  if (!allocated) {
-    memory.ReleaseAll();
-    ShowError(owner, kDeconvolutionMemoryMessage, context->caption);
-    return 1;
-  }
+  Run run(context, settings);
+  if (!CheckSettings(run, settings) || !Allocate(run)) return 1;
   const DWORD startTicks = GetTickCount();
-  HostProgress progress(context);
-  const ProgressFn report = progress.Callback();
-
-  // The reference bits x[0] .. x[2^N - 1] go into the first work array.
-  progress.Begin("Initializing MLS deconvolution...");
-  bool going = GenerateMlsBits(*row, work[0], 1, report);
-  progress.End();
-  if (!going) return 1;
-  const std::span<const int32_t> reference(work[0], static_cast<std::size_t>(period));
-
-  long tob[21] = {};
-  progress.Begin("Look up TOB...");
-  const TobResult found = LookUpTob(reference, std::span<long>(tob, static_cast<std::size_t>(order)), report);
-  progress.End();
-  if (found == TobResult::Cancelled) return 1;
-  if (found == TobResult::NotFound) {
-    ShowError(nullptr, kNoTobMessage, context->caption);
-    return 1;
-  }
-
-  const std::span<int32_t> permutation(perm, cells);
-  progress.Begin("Generating permutation...");
-  going = BuildMlsPermutation(reference, std::span<const long>(tob, static_cast<std::size_t>(order)), permutation,
-                              report);
-  progress.End();
-  if (!going) return 1;
-
-  // Sum the whole periods: sample k of a period adds to position k + 2.
-  progress.Begin("Averaging data...");
-  std::memset(work[0], 0, cells * sizeof(int32_t));
-  auto* samples = reinterpret_cast<SHORT*>(result + kWavHeaderBytes);
-  const LONG periodBytes = static_cast<LONG>(2 * channels * period);
-  for (long c = 0; c < cycles && going; ++c) {
-    const LONG offset = static_cast<LONG>(2 * channels * (context->selStart + c * period));
-    context->readSamples(samples, offset, periodBytes);
-    for (int ch = 0; ch < channels; ++ch) {
-      int32_t* sums = work[ch] + 2;
-      const SHORT* in = samples + ch;
-      for (long k = 0; k < period; ++k) sums[k] += in[k * channels];
-    }
-    going = progress.Report(c + 1, cycles);
-  }
-  progress.End();
-  if (!going) return 1;
-
-  std::span<float> values[2];
-  for (int ch = 0; ch < channels; ++ch) {
-    SumsToFloats(work[ch], 2, cells - 1);
-    values[ch] = std::span<float>(reinterpret_cast<float*>(work[ch]), cells);
-  }
-
-  progress.Begin("Deconvolving MLS");
-  const long steps = 3L * channels;
-  long step = 0;
-  for (int ch = 0; ch < channels && going; ++ch) {
-    PermuteForward(values[ch], permutation);
-    going = progress.Report(++step, steps);
-    if (!going) break;
-    FastHadamardTransform(values[ch]);
-    going = progress.Report(++step, steps);
-    if (!going) break;
-    PermuteBackward(values[ch], permutation);
-    going = progress.Report(++step, steps);
-  }
-  progress.End();
-  if (!going) return 1;
-
-  float magnitude = 0;
-  Peak peaks[2];
-  for (int ch = 0; ch < channels; ++ch) peaks[ch] = FindPeak(values[ch], settings.removeDc != 0, magnitude);
-  const long start = ChooseStartPosition(peaks[0].position, channels == 2 ? peaks[1].position : -1, order);
-  if (magnitude == 0) magnitude = 1;
-  const std::span<int16_t> output(reinterpret_cast<int16_t*>(samples), static_cast<std::size_t>(period * channels));
-  for (int ch = 0; ch < channels; ++ch)
-    WriteRotatedResponse(values[ch], start, peaks[ch].dc, magnitude, output, ch, channels);
-
-  WriteWavHeader(result, channels, context->sampleRate, static_cast<uint32_t>(2 * channels * period));
-  DeliverResponse<SeqUnfoldBlock>(lock, memory, resultHandle, context, owner, instance, context->caption, startTicks,
-                                  cycles, channels, magnitude);
+  if (!PrepareReference(run) || !Average(run) || !Deconvolve(run)) return 1;
+  const float magnitude = WriteResponse(run, settings.removeDc != 0);
+  DeliverResponse<SeqUnfoldBlock>(lock, run.memory, run.buffers.resultHandle, context, run.owner, run.instance,
+                                  context->caption, startTicks, run.cycles, run.channels, magnitude);
   return 0;
 }
 
