@@ -1,17 +1,13 @@
-// Edit fields of the sweep dialogs, read as the C library's decimal conversions read
-// them and written in the dialogs' number formats.
+// Edit fields of the sweep dialogs beyond the frame's: integers held within the 32 bits
+// of their block fields, and numbers in the general format.
 #pragma once
 
-#include <string>
+#include <cstddef>
 
 #include "frame/xfm.h"
 
-// The leading decimal number of the first `chars` characters of an edit (blanks and a
-// sign allowed, "." as the point, an exponent); 0 when there is none.
-double ReadNumberField(HWND dialog, int id, int chars = 40);
-// The leading integer of the first `chars` characters, held within 32 bits.
-LONG ReadLongField(HWND dialog, int id, int chars = 40);
-
-void ShowLongField(HWND dialog, int id, long value);
+// The leading integer of the first `chars` characters, held within 32 bits as the C
+// library of the 32-bit host reads it.
+LONG ReadEditLong32(HWND dialog, int id, int chars);
 // The general format with `digits` significant digits, cut to `chars` characters (0: not cut).
-void ShowNumberField(HWND dialog, int id, double value, int digits, std::size_t chars = 0);
+void SetEditGeneral(HWND dialog, int id, double value, int digits, std::size_t chars = 0);

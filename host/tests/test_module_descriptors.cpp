@@ -30,6 +30,9 @@ const DescriptorRow kRows[] = {
      "yyyyyyyyyy"},
     {"acoustic", "Tovrel\\Acoustical Parameters", "Calculate Acoustical Parameters", 12, 17, 29, "fficccllhh",
      "yyyyyyyyyy"},
+    {"sweepsource", "Tovrel\\Sine Sweep", "Generate Sine Sweep", 12, 2, 38, "ffflifllhb", "yyyyyyyyyy"},
+    {"sweepaverage", "Tovrel\\Synchronous Average", "Synchronous Averaging", 12, 17, 59, "ccfllhhllffllclff",
+     "yyyyyyyyyyyyyyyyy"},
 };
 
 void PrintTo(const DescriptorRow& row, std::ostream* os) { *os << row.module; }

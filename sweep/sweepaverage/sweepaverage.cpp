@@ -10,6 +10,7 @@
 
 #include "frame/clipwave.h"
 #include "frame/descriptor.h"
+#include "frame/edits.h"
 #include "frame/dialogs.h"
 #include "frame/format.h"
 #include "frame/messages.h"
@@ -55,18 +56,18 @@ AverageSettings SettingsOf(const SweepAverageBlock& b, long sampleRate) {
 }
 
 // A duration: 9 significant digits cut to 8 characters.
-void ShowDuration(HWND dialog, int id, float value) { ShowNumberField(dialog, id, value, 9, 8); }
+void ShowDuration(HWND dialog, int id, float value) { SetEditGeneral(dialog, id, value, 9, 8); }
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
   const auto* block = static_cast<SweepAverageBlock*>(data);
-  ShowLongField(dialog, kMeasurementsEdit, block->measurements);
-  ShowLongField(dialog, kSweepsEdit, block->sweepsPerMeasurement);
-  ShowNumberField(dialog, kStartEdit, block->startFrequency, 7);
-  ShowNumberField(dialog, kEndEdit, block->endFrequency, 7);
+  SetEditLong(dialog, kMeasurementsEdit, block->measurements);
+  SetEditLong(dialog, kSweepsEdit, block->sweepsPerMeasurement);
+  SetEditGeneral(dialog, kStartEdit, block->startFrequency, 7);
+  SetEditGeneral(dialog, kEndEdit, block->endFrequency, 7);
   ShowDuration(dialog, kSweepEdit, block->sweepDuration);
   ShowDuration(dialog, kSilenceEdit, block->silenceDuration);
-  ShowLongField(dialog, kResponseEdit, block->responseLength);
-  ShowLongField(dialog, kSkipEdit, block->skipSamples);
+  SetEditLong(dialog, kResponseEdit, block->responseLength);
+  SetEditLong(dialog, kSkipEdit, block->skipSamples);
   SendDlgItemMessageA(dialog, kOrderList, CB_RESETCONTENT, 0, 0);
   for (long k = 1; k <= kHighestOrder; ++k) {
     char item[16];
@@ -82,14 +83,14 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<SweepAverageBlock*>(data);
   SweepAverageBlock read = *block;
-  read.measurements = ReadLongField(dialog, kMeasurementsEdit, kFieldChars);
-  read.sweepsPerMeasurement = ReadLongField(dialog, kSweepsEdit, kFieldChars);
-  read.startFrequency = static_cast<float>(ReadNumberField(dialog, kStartEdit, kFrequencyChars));
-  read.endFrequency = static_cast<float>(ReadNumberField(dialog, kEndEdit, kFrequencyChars));
-  read.sweepDuration = static_cast<float>(ReadNumberField(dialog, kSweepEdit, kFieldChars));
-  read.silenceDuration = static_cast<float>(ReadNumberField(dialog, kSilenceEdit, kFieldChars));
-  read.responseLength = ReadLongField(dialog, kResponseEdit, kFieldChars);
-  read.skipSamples = ReadLongField(dialog, kSkipEdit, kFieldChars);
+  read.measurements = ReadEditLong32(dialog, kMeasurementsEdit, kFieldChars);
+  read.sweepsPerMeasurement = ReadEditLong32(dialog, kSweepsEdit, kFieldChars);
+  read.startFrequency = ReadEditFloat(dialog, kStartEdit, kFrequencyChars);
+  read.endFrequency = ReadEditFloat(dialog, kEndEdit, kFrequencyChars);
+  read.sweepDuration = ReadEditFloat(dialog, kSweepEdit, kFieldChars);
+  read.silenceDuration = ReadEditFloat(dialog, kSilenceEdit, kFieldChars);
+  read.responseLength = ReadEditLong32(dialog, kResponseEdit, kFieldChars);
+  read.skipSamples = ReadEditLong32(dialog, kSkipEdit, kFieldChars);
   const LRESULT selected = SendDlgItemMessageA(dialog, kOrderList, CB_GETCURSEL, 0, 0);
   read.harmonicOrder = selected >= 0 && selected < kHighestOrder ? static_cast<LONG>(selected + 1) : 1;
   read.autoscaleRemoveDc = IsDlgButtonChecked(dialog, kRemoveDcBox) == BST_CHECKED ? 1 : 0;

@@ -7,6 +7,7 @@
 
 #include "frame/clipwave.h"
 #include "frame/descriptor.h"
+#include "frame/edits.h"
 #include "frame/dialogs.h"
 #include "frame/messages.h"
 #include "frame/paramblock.h"
@@ -42,14 +43,14 @@ SweepSettings SettingsOf(const SweepSourceBlock& b, long sampleRate) {
 
 void FillSettings(HWND dialog, void* data, XfmContext* context) {
   const auto* block = static_cast<SweepSourceBlock*>(data);
-  ShowNumberField(dialog, kStartEdit, block->startFrequency, 7);
-  ShowNumberField(dialog, kEndEdit, block->endFrequency, 7);
-  ShowNumberField(dialog, kSweepEdit, block->sweepDuration, 7);
-  ShowLongField(dialog, kAmplitudeEdit, block->amplitude);
+  SetEditGeneral(dialog, kStartEdit, block->startFrequency, 7);
+  SetEditGeneral(dialog, kEndEdit, block->endFrequency, 7);
+  SetEditGeneral(dialog, kSweepEdit, block->sweepDuration, 7);
+  SetEditLong(dialog, kAmplitudeEdit, block->amplitude);
   CheckDlgButton(dialog, kLinearRadio, block->linearSweep != 0 ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(dialog, kLogRadio, block->linearSweep != 0 ? BST_UNCHECKED : BST_CHECKED);
-  ShowNumberField(dialog, kSilenceEdit, block->silenceDuration, 10);
-  ShowLongField(dialog, kCyclesEdit, block->repetitions);
+  SetEditGeneral(dialog, kSilenceEdit, block->silenceDuration, 10);
+  SetEditLong(dialog, kCyclesEdit, block->repetitions);
   // The control tone needs a right channel.
   const bool stereo = context->channels == 2;
   EnableWindow(GetDlgItem(dialog, kControlPulsesBox), stereo ? TRUE : FALSE);
@@ -59,13 +60,13 @@ void FillSettings(HWND dialog, void* data, XfmContext* context) {
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<SweepSourceBlock*>(data);
   SweepSourceBlock read = *block;
-  read.startFrequency = static_cast<float>(ReadNumberField(dialog, kStartEdit));
-  read.endFrequency = static_cast<float>(ReadNumberField(dialog, kEndEdit));
-  read.sweepDuration = static_cast<float>(ReadNumberField(dialog, kSweepEdit));
-  read.amplitude = ReadLongField(dialog, kAmplitudeEdit);
+  read.startFrequency = ReadEditFloat(dialog, kStartEdit, 40);
+  read.endFrequency = ReadEditFloat(dialog, kEndEdit, 40);
+  read.sweepDuration = ReadEditFloat(dialog, kSweepEdit, 40);
+  read.amplitude = ReadEditLong32(dialog, kAmplitudeEdit, 40);
   read.linearSweep = IsDlgButtonChecked(dialog, kLinearRadio) == BST_CHECKED ? 1 : 0;
-  read.silenceDuration = static_cast<float>(ReadNumberField(dialog, kSilenceEdit));
-  read.repetitions = ReadLongField(dialog, kCyclesEdit);
+  read.silenceDuration = ReadEditFloat(dialog, kSilenceEdit, 40);
+  read.repetitions = ReadEditLong32(dialog, kCyclesEdit, 40);
   const int channels = context->channels == 2 ? 2 : 1;
   read.controlPulses = channels == 2 && IsDlgButtonChecked(dialog, kControlPulsesBox) == BST_CHECKED ? 1 : 0;
 
@@ -75,7 +76,7 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
     ShowError(dialog, problem, kTitle);
     return -1;
   }
-  read.selectionLength = context->selEnd - context->selStart + 1;
+  read.selectionLength = SelectedFrames(context);
   *block = read;
   context->outputLengthSet = 1;
   context->outputLength =
@@ -129,7 +130,7 @@ TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
 
 LONG WINAPI XfmDo(XfmContext* context) {
   BlockLock lock(context->paramHandle);
-  if (!lock) return context->selEnd - context->selStart + 1;  // the document keeps its length
+  if (!lock) return SelectedFrames(context);  // the document keeps its length
   const SweepSourceBlock block = *lock.as<SweepSourceBlock>();
   const LONG unchanged = block.selectionLength;
   const HWND owner = FieldToHandle<HWND>(block.ownerWindow);

@@ -61,16 +61,8 @@ struct Reference {
   }
 };
 
-TEST(SweepSource, DescribesItselfAndShowsItsDefaults) {
+TEST(SweepSource, ShowsItsDefaults) {
   TestHost host;
-  const auto& m = host.module("sweepsource");
-  const XfmDescriptor& d = m.descriptor();
-  EXPECT_STREQ(d.menuPath, "Tovrel\\Sine Sweep");
-  EXPECT_STREQ(d.title, "Generate Sine Sweep");
-  EXPECT_EQ(d.channels, 12);
-  EXPECT_EQ(d.kind, 2u);
-  EXPECT_EQ(d.paramSize, 38u);
-  EXPECT_STREQ(d.typeString, "ffflifllhb");
   for (int channels : {1, 2}) {
     Document doc = Document::Empty(44100, channels);
     RunOptions cancel;
