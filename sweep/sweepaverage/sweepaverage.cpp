@@ -8,6 +8,7 @@
 #include <cstring>
 #include <span>
 
+#include "frame/averaging.h"
 #include "frame/clipwave.h"
 #include "frame/descriptor.h"
 #include "frame/edits.h"
@@ -17,6 +18,7 @@
 #include "frame/paramblock.h"
 #include "frame/progress.h"
 #include "frame/stages.h"
+#include "sequence/mls_dialogs.h"
 #include "sequence/unfold.h"
 #include "sweep/fields.h"
 #include "sweep/sweep.h"
@@ -148,18 +150,7 @@ BOOL WINAPI XfmInit(XfmContext* context) {
 }
 
 WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
-  const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
-  if (result == 2) {
-    ShowError(parent, kTooShortMessage, kTooShortCaption);
-    return 0;
-  }
-  if (result != 1) return 0;
-  BlockLock lock(context->paramHandle);
-  if (!lock) return 0;
-  auto* block = lock.as<SweepAverageBlock>();
-  block->ownerWindow = HandleToField(parent);
-  block->moduleInstance = HandleToField(instance);
-  return 1;
+  return SetupDeconvolver<SweepAverageBlock>(parent, instance, context, kTooShortMessage, kTooShortCaption);
 }
 
 TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
@@ -219,16 +210,10 @@ LONG WINAPI XfmDo(XfmContext* context) {
   bool going = true;
   progress.Begin("Making multiple Synchronous Average...");
   going = progress.Report(0, total);
-  const LONG periodBytes = static_cast<LONG>(2 * static_cast<std::size_t>(channels) * P);
   for (std::size_t i = 0; i < H && going; ++i) {
     const int64_t K = AverageStartFrame(settings, plan, static_cast<long>(i));
     for (int c = 0; c < channels; ++c) std::memset(sums[c], 0, (P + 2) * sizeof(int32_t));
-    for (long j = 0; j < M; ++j) {
-      const int64_t frame = context->selStart + K + j * plan.P;
-      context->readSamples(samples, static_cast<LONG>(frame * channels * 2), periodBytes);
-      for (int c = 0; c < channels; ++c)
-        for (std::size_t t = 0; t < P; ++t) sums[c][t] += samples[t * static_cast<std::size_t>(channels) + c];
-    }
+    SumPeriods(context, static_cast<long>(context->selStart + K), static_cast<long>(P), M, channels, samples, sums);
     if (!(going = progress.Report(static_cast<long>(i) * a + 4, total))) break;
     for (int c = 0; c < channels; ++c)
       for (std::size_t t = 0; t < P; ++t) averages[c][i * P + t] = static_cast<float>(sums[c][t]);

@@ -13,6 +13,7 @@
 #include "frame/paramblock.h"
 #include "frame/progress.h"
 #include "frame/stages.h"
+#include "sequence/mls_dialogs.h"
 #include "sweep/fields.h"
 #include "sweep/sweep.h"
 #include "sweep/sweepsource/sweepsource_block.h"
@@ -76,12 +77,9 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
     ShowError(dialog, problem, kTitle);
     return -1;
   }
-  read.selectionLength = SelectedFrames(context);
   *block = read;
-  context->outputLengthSet = 1;
-  context->outputLength =
-      static_cast<LONG>(SweepFrames(PlanSweep(settings), read.repetitions, channels, read.controlPulses != 0));
-  return 1;
+  return ConfirmGeneratorLength(
+      *block, context, static_cast<long>(SweepFrames(PlanSweep(settings), read.repetitions, channels, read.controlPulses != 0)));
 }
 
 const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
@@ -194,6 +192,7 @@ LONG WINAPI XfmDo(XfmContext* context) {
   progress.End();
   if (!going) return unchanged;  // nothing written; the clipboard block is freed
 
+  // (The frames written may equal the selection's: the write's own result tells failure.)
   const LONG byteOffset = static_cast<LONG>(static_cast<int64_t>(context->selStart) * channels * 2);
   if (context->writeSamples(out, byteOffset, static_cast<LONG>(documentBytes)) != 0) return unchanged;
   WriteWavHeader(clip, 1, context->sampleRate, static_cast<uint32_t>(2 * N));
