@@ -39,11 +39,6 @@ RunOptions Settings(const std::string& length, const std::string& inBand, const 
 
 TEST(Spectrum, DialogOffersLengthsFromTheSelectionAndRefusesUnusableValues) {
   TestHost host;
-  const XfmDescriptor& d = host.module(kModule).descriptor();
-  EXPECT_STREQ(d.menuPath, "Tovrel\\Invert Kirkeby");
-  EXPECT_STREQ(d.title, "Design spectrum flattening filter");
-  EXPECT_EQ(d.paramSize, 37u);
-  EXPECT_STREQ(d.typeString, "lffllflhhc");
 
   Document doc = ResponseDocument({Response(100, 0.9, 1)});
   RunOptions o;

@@ -33,6 +33,9 @@ const DescriptorRow kRows[] = {
     {"sweepsource", "Tovrel\\Sine Sweep", "Generate Sine Sweep", 12, 2, 38, "ffflifllhb", "yyyyyyyyyy"},
     {"sweepaverage", "Tovrel\\Synchronous Average", "Synchronous Averaging", 12, 17, 59, "ccfllhhllffllclff",
      "yyyyyyyyyyyyyyyyy"},
+    {"invert", "Tovrel\\Inverse filter", "Design inverse filter", 12, 17, 20, "lllhh", "yyyyy"},
+    {"spectrum", "Tovrel\\Invert Kirkeby", "Design spectrum flattening filter", 12, 17, 37, "lffllflhhc",
+     "yyyyyyyyyy"},
 };
 
 void PrintTo(const DescriptorRow& row, std::ostream* os) { *os << row.module; }
