@@ -29,6 +29,21 @@ bool RunDeconvolverSettings(HWND parent, HINSTANCE instance, XfmContext* context
   return result == 1;
 }
 
+SHORT* AllocateSignal(StagedMemory& memory, std::size_t samples, const char* caption) {
+  auto* buffer = memory.AllocLocked<SHORT>(samples);
+  if (!buffer) ShowError(nullptr, kGenerationMemoryMessage, caption);
+  return buffer;
+}
+
+bool GenerateUnderStatus(XfmContext* context, const char* status,
+                         const std::function<bool(const ProgressFn& progress)>& generate) {
+  HostProgress progress(context);
+  progress.Begin(status);
+  const bool completed = generate(progress.Callback());
+  progress.End();
+  return completed;
+}
+
 LONG WriteGeneratedSamples(XfmContext* context, const SHORT* samples, long frames, int channels, LONG unchanged) {
   const LONG byteOffset = static_cast<LONG>(context->selStart * static_cast<LONG>(channels) * 2);
   const LONG byteCount = static_cast<LONG>(static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels) * 2);
@@ -69,4 +84,20 @@ void FillDeconvolutionStatistics(HWND dialog, long length, int channels, long sa
   SetDlgItemTextA(dialog, 1029, text);
   SetDlgItemTextA(dialog, 1030, FormatElapsed(elapsedMs).c_str());
   SetDlgItemTextA(dialog, 1032, ("Rescaled from: " + FormatResultNumber(rescaledFrom)).c_str());
+}
+
+bool DeconvolverRun::FindRow(long entry, long order, int rows, const char* setting, const char* caption) {
+  row = FindStoredEntry(entry, order, rows);
+  if (!row || (context->channels != 1 && context->channels != 2)) {
+    ShowInvalidStoredSetting(owner, setting, caption);
+    return false;
+  }
+  channels = context->channels;
+  return true;
+}
+
+bool DeconvolverRun::Allocate(const DeconvolverSizes& sizes, const char* memoryMessage, const char* caption) {
+  if (AllocateDeconvolverBuffers(memory, sizes, channels, buffers)) return true;
+  ShowError(owner, memoryMessage, caption);
+  return false;
 }

@@ -2,6 +2,8 @@
 // output, and the deconvolvers' set-up, stages, statistics and delivery.
 #pragma once
 
+#include <functional>
+
 #include "frame/clipwave.h"
 #include "frame/paramblock.h"
 #include "frame/stages.h"
@@ -61,6 +63,15 @@ INT_PTR ConfirmGeneratorLength(Block& block, XfmContext* context, long frames) {
   context->outputLength = static_cast<LONG>(frames);
   return 1;
 }
+
+// A generator's buffer of `samples` 16-bit values, or null after the memory message
+// (under `caption`).
+SHORT* AllocateSignal(StagedMemory& memory, std::size_t samples, const char* caption);
+
+// Runs a generating kernel under its status text with the host's progress; false when
+// the user stopped it.
+bool GenerateUnderStatus(XfmContext* context, const char* status,
+                         const std::function<bool(const ProgressFn& progress)>& generate);
 
 // Writes a generator's samples at the selection start; the frames written, or the
 // selection length stored in the block when the host refuses them.
@@ -127,3 +138,44 @@ void DeliverResponse(BlockLock& lock, StagedMemory& memory, HGLOBAL response, Xf
   ShowResultDialog(owner, instance, context);
   lock.Relock();
 }
+
+// The statistics of the block's last run; the length shown is the MLS length of the
+// stored order when it lies within 2 .. maxOrder, else 0.
+template <class Block>
+void FillStoredStatistics(HWND dialog, const Block& block, int maxOrder) {
+  const long length = block.order >= 2 && block.order <= maxOrder ? MlsPeriod(block.order) : 0;
+  FillDeconvolutionStatistics(dialog, length, block.resultChannels, block.resultSampleRate, block.cycles,
+                              block.elapsedMs, block.rescaledFrom);
+}
+
+// What every deconvolver's run works with: the host and its progress, the window and
+// instance stored at set-up, the table row, and the staged buffers.
+struct DeconvolverRun {
+  template <class Block>
+  DeconvolverRun(XfmContext* c, const Block& settings)
+      : context(c),
+        owner(FieldToHandle<HWND>(settings.ownerWindow)),
+        instance(FieldToHandle<HINSTANCE>(settings.moduleInstance)),
+        progress(c) {}
+
+  // The stored row among the first `rows`, for a mono or stereo document; otherwise the
+  // "stored <setting> is not valid" box is shown and the result is false.
+  bool FindRow(long entry, long order, int rows, const char* setting, const char* caption);
+  // The buffers; the memory message is shown when they cannot be had.
+  bool Allocate(const DeconvolverSizes& sizes, const char* memoryMessage, const char* caption);
+  // The response to the clipboard and the statistics to the block and their dialog.
+  template <class Block>
+  void Deliver(BlockLock& lock, const char* caption, DWORD startTicks, long cycles, float magnitude) {
+    DeliverResponse<Block>(lock, memory, buffers.resultHandle, context, owner, instance, caption, startTicks, cycles,
+                           channels, magnitude);
+  }
+
+  XfmContext* context;
+  HWND owner;
+  HINSTANCE instance;
+  HostProgress progress;
+  const MlsEntry* row = nullptr;
+  int channels = 0;
+  StagedMemory memory;
+  DeconvolverBuffers buffers;
+};

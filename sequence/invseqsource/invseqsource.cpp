@@ -73,19 +73,12 @@ LONG WINAPI XfmDo(XfmContext* context) {
 
   // One spare slot, as for the MLS generators.
   StagedMemory memory;
-  auto* buffer = memory.AllocLocked<SHORT>(static_cast<std::size_t>(length) + 1);
-  if (!buffer) {
-    ShowError(nullptr, kGenerationMemoryMessage, kTitle);
+  auto* buffer = AllocateSignal(memory, static_cast<std::size_t>(length) + 1, kTitle);
+  if (!buffer) return unchanged;
+  const std::span<SHORT> period(buffer, static_cast<std::size_t>(length));
+  if (!GenerateUnderStatus(context, "Generating IRS signal",
+                           [&](const ProgressFn& report) { return GenerateIrsPeriod(*row, kIrsLevel, period, report); }))
     return unchanged;
-  }
-
-  HostProgress progress(context);
-  progress.Begin("Generating IRS signal");
-  const bool completed = GenerateIrsPeriod(*row, kIrsLevel, std::span<SHORT>(buffer, static_cast<std::size_t>(length)),
-                                           progress.Callback());
-  progress.End();
-  if (!completed) return unchanged;
-
   return WriteGeneratedSamples(context, buffer, length, 1, unchanged);
 }
 

@@ -63,10 +63,7 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
 }
 
 void FillResults(HWND dialog, void* data, XfmContext*) {
-  const auto* block = static_cast<const InvSeqUnfoldBlock*>(data);
-  const long length = block->order >= 2 && block->order <= 19 ? MlsPeriod(block->order) : 0;
-  FillDeconvolutionStatistics(dialog, length, block->resultChannels, block->resultSampleRate, block->cycles,
-                              block->elapsedMs, block->rescaledFrom);
+  FillStoredStatistics(dialog, *static_cast<const InvSeqUnfoldBlock*>(data), 19);
 }
 
 const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
@@ -92,25 +89,13 @@ namespace {
 
 // What one run works with. With L the MLS length and P = 2L the IRS period, the
 // transform has F = 2P + 4 points.
-struct Run {
-  Run(XfmContext* c, const InvSeqUnfoldBlock& settings)
-      : context(c),
-        owner(FieldToHandle<HWND>(settings.ownerWindow)),
-        instance(FieldToHandle<HINSTANCE>(settings.moduleInstance)),
-        progress(c) {}
-  XfmContext* context;
-  HWND owner;
-  HINSTANCE instance;
-  HostProgress progress;
-  const MlsEntry* row = nullptr;
-  int channels = 0;
+struct Run : DeconvolverRun {
+  using DeconvolverRun::DeconvolverRun;
   long length = 0;            // L, the response length
   long period = 0;            // P
   std::size_t transform = 0;  // F
   long periods = 0;           // IRS periods averaged
   long cycles = 0;            // MLS lengths in the selection
-  StagedMemory memory;
-  DeconvolverBuffers buffers;
   std::span<float> reference;  // its spectrum, once transformed
   std::span<float> values[2];
 };
@@ -118,12 +103,7 @@ struct Run {
 // The stored order and the selection must serve; otherwise the reason is shown.
 bool CheckSettings(Run& run, const InvSeqUnfoldBlock& settings) {
   XfmContext* context = run.context;
-  run.row = FindStoredEntry(settings.entry, settings.order, kIrsEntryCount);
-  if (!run.row || (context->channels != 1 && context->channels != 2)) {
-    ShowInvalidStoredSetting(run.owner, "IRS order", kTitle);
-    return false;
-  }
-  run.channels = context->channels;
+  if (!run.FindRow(settings.entry, settings.order, kIrsEntryCount, "IRS order", kTitle)) return false;
   run.length = MlsPeriod(run.row->order);
   run.period = IrsPeriod(run.row->order);
   run.transform = static_cast<std::size_t>(2 * run.period + 4);
@@ -144,9 +124,7 @@ bool Allocate(Run& run) {
   const DeconvolverSizes sizes = {(run.transform + 1) * sizeof(float), GMEM_MOVEABLE | GMEM_ZEROINIT,
                                   run.transform * static_cast<std::size_t>(run.channels), GMEM_ZEROINIT,
                                   run.transform * sizeof(float), 0};
-  if (AllocateDeconvolverBuffers(run.memory, sizes, run.channels, run.buffers)) return true;
-  ShowError(run.owner, kMemoryMessage, kTitle);
-  return false;
+  return run.Allocate(sizes, kMemoryMessage, kTitle);
 }
 
 // The unit period reversed in time at positions 1 .. P, zeros up to F, and its spectrum.
@@ -238,8 +216,7 @@ LONG WINAPI XfmDo(XfmContext* context) {
   const DWORD startTicks = GetTickCount();
   if (!PrepareReference(run) || !Average(run) || !Deconvolve(run)) return 1;
   const float magnitude = WriteResponse(run);
-  DeliverResponse<InvSeqUnfoldBlock>(lock, run.memory, run.buffers.resultHandle, context, run.owner, run.instance,
-                                     kTitle, startTicks, run.cycles, run.channels, magnitude);
+  run.Deliver<InvSeqUnfoldBlock>(lock, kTitle, startTicks, run.cycles, magnitude);
   return 0;
 }
 

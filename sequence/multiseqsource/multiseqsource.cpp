@@ -92,6 +92,36 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   return ConfirmGeneratorLength(*block, context, static_cast<long>(frames));
 }
 
+// The signal, in place, from the bits of one period on the left channel: R periods of
+// +-A (bit 0 gives +A, bit 1 -A) on the left, then either the control pulses at the end
+// of the silent right channel or the same periods again on the right, after the left's.
+void LayOutSignal(SHORT* buffer, std::size_t period, std::size_t repeated, std::size_t channels, bool pulses,
+                  int amplitude) {
+  // Frame j takes bit x[j + 1]. Reading runs ahead of writing.
+  for (std::size_t j = 0; j < period; ++j) {
+    const SHORT value = static_cast<SHORT>(buffer[(j + 1) * channels] ? -amplitude : amplitude);
+    buffer[j * channels] = value;
+    if (channels == 2) buffer[j * channels + 1] = 0;  // the right channel starts silent
+  }
+  const std::size_t periodSamples = period * channels;
+  for (std::size_t k = 1; k * period < repeated; ++k) {
+    std::memcpy(buffer + k * periodSamples, buffer, periodSamples * sizeof(SHORT));
+  }
+  if (channels == 2 && pulses) {
+    // The burst divides by A, and needs its 101 frames: otherwise the right channel stays silent.
+    if (amplitude != 0 && repeated >= static_cast<std::size_t>(kPulseFrames)) {
+      for (std::size_t f = repeated - kPulseFrames; f < repeated; ++f) {
+        buffer[2 * f + 1] = static_cast<SHORT>(static_cast<int32_t>(buffer[2 * f]) * kFullScale / amplitude);
+      }
+    }
+  } else if (channels == 2) {
+    for (std::size_t f = 0; f < repeated; ++f) {
+      buffer[2 * (repeated + f)] = 0;
+      buffer[2 * (repeated + f) + 1] = buffer[2 * f];
+    }
+  }
+}
+
 const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
 const ResultDialog kResult = {nullptr, nullptr};
 
@@ -141,48 +171,15 @@ LONG WINAPI XfmDo(XfmContext* context) {
   const std::size_t frames = static_cast<std::size_t>(frames64);
   const std::size_t samples = frames * channels;
 
-  // One spare slot: the recurrence also stores the seed position 2^N.
+  // One spare slot: the recurrence also stores the seed position 2^N. The bits of one
+  // period go to the left channel of the first repetition.
   StagedMemory memory;
-  auto* buffer = memory.AllocLocked<SHORT>(samples + 1);
-  if (!buffer) {
-    ShowError(nullptr, kGenerationMemoryMessage, kTitle);
+  auto* buffer = AllocateSignal(memory, samples + 1, kTitle);
+  if (!buffer) return unchanged;
+  if (!GenerateUnderStatus(context, "Generating MLS signal",
+                           [&](const ProgressFn& report) { return GenerateMlsBits(*row, buffer, channels, report); }))
     return unchanged;
-  }
-
-  // The bits of one period on the left channel of the first repetition.
-  HostProgress progress(context);
-  progress.Begin("Generating MLS signal");
-  const bool completed = GenerateMlsBits(*row, buffer, channels, progress.Callback());
-  progress.End();
-  if (!completed) return unchanged;
-
-  // Frame j takes bit x[j + 1]: bit 0 gives +A, bit 1 -A. Reading runs ahead of writing.
-  const int amplitude = settings.amplitude;
-  for (std::size_t j = 0; j < period; ++j) {
-    const SHORT value = static_cast<SHORT>(buffer[(j + 1) * channels] ? -amplitude : amplitude);
-    buffer[j * channels] = value;
-    if (channels == 2) buffer[j * channels + 1] = 0;  // the right channel starts silent
-  }
-  const std::size_t periodSamples = period * channels;
-  for (std::size_t k = 1; k * period < repeated; ++k) {
-    std::memcpy(buffer + k * periodSamples, buffer, periodSamples * sizeof(SHORT));
-  }
-
-  if (channels == 2 && pulses) {
-    // The burst divides by A, and needs its 101 frames: otherwise the right channel stays silent.
-    if (amplitude != 0 && repeated >= static_cast<std::size_t>(kPulseFrames)) {
-      for (std::size_t f = repeated - kPulseFrames; f < repeated; ++f) {
-        buffer[2 * f + 1] = static_cast<SHORT>(static_cast<int32_t>(buffer[2 * f]) * kFullScale / amplitude);
-      }
-    }
-  } else if (channels == 2) {
-    // The same periods again on the right channel, after the left channel's.
-    for (std::size_t f = 0; f < repeated; ++f) {
-      buffer[2 * (repeated + f)] = 0;
-      buffer[2 * (repeated + f) + 1] = buffer[2 * f];
-    }
-  }
-
+  LayOutSignal(buffer, period, repeated, channels, pulses, settings.amplitude);
   return WriteGeneratedSamples(context, buffer, static_cast<long>(frames), static_cast<int>(channels), unchanged);
 }
 

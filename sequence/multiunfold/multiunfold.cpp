@@ -108,9 +108,7 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
 
 void FillResults(HWND dialog, void* data, XfmContext*) {
   const auto* block = static_cast<const MultiUnfoldBlock*>(data);
-  const long period = block->order >= 2 && block->order <= 21 ? MlsPeriod(block->order) : 0;
-  FillDeconvolutionStatistics(dialog, period, block->resultChannels, block->resultSampleRate, block->cycles,
-                              block->elapsedMs, block->rescaledFrom);
+  FillStoredStatistics(dialog, *block, 21);
   char text[32];
   std::snprintf(text, sizeof text, "%i", static_cast<int>(block->measurements));
   SetDlgItemTextA(dialog, 1001, text);
@@ -149,32 +147,21 @@ namespace {
 
 // What one run works with: G measurements of X periods, the first Y of each left out,
 // and a window of D frames from K0 on in each response.
-struct Run {
+struct Run : DeconvolverRun {
   Run(XfmContext* c, const MultiUnfoldBlock& s)
-      : context(c),
+      : DeconvolverRun(c, s),
         settings(s),
-        owner(FieldToHandle<HWND>(s.ownerWindow)),
-        instance(FieldToHandle<HINSTANCE>(s.moduleInstance)),
-        progress(c),
         G(s.measurements),
         X(s.sequencesPerMeasurement),
         Y(s.sequencesToSkip),
         K0(s.samplesToSkip) {}
-  XfmContext* context;
   const MultiUnfoldBlock& settings;
-  HWND owner;
-  HINSTANCE instance;
-  HostProgress progress;
   long G, X, Y, K0;
-  const MlsEntry* row = nullptr;
-  int channels = 0;
   long period = 0;             // L
   std::size_t cells = 0;       // positions 0 .. 2^N
   long window = 0;             // D, cut to the response
   std::size_t outFrames = 0;   // G x D
   std::size_t responses = 0;   // G x L values per channel
-  StagedMemory memory;
-  DeconvolverBuffers buffers;
   bool going = true;
   long total = 0;  // progress steps while deconvolving
   long perMeasurement = 0;
@@ -193,12 +180,8 @@ struct Run {
 // stored block the dialog would not accept is refused here as well.
 bool CheckSettings(Run& run) {
   XfmContext* context = run.context;
-  run.row = FindStoredEntry(run.settings.entry, run.settings.order);
-  if (!run.row || (context->channels != 1 && context->channels != 2)) {
-    ShowInvalidStoredSetting(run.owner, "MLS order", context->caption);
+  if (!run.FindRow(run.settings.entry, run.settings.order, kMlsEntryCount, "MLS order", context->caption))
     return false;
-  }
-  run.channels = context->channels;
   run.period = MlsPeriod(run.row->order);
   run.cells = static_cast<std::size_t>(run.period) + 2;
   const char* problem = CheckCounts(run.G, run.X, run.Y);
@@ -228,9 +211,7 @@ bool Allocate(Run& run) {
   const DeconvolverSizes sizes = {run.cells * sizeof(int32_t),  GMEM_MOVEABLE,
                                   2 * bufferFrames * static_cast<std::size_t>(run.channels), 0,
                                   run.cells * sizeof(int32_t), run.responses * sizeof(float)};
-  if (AllocateDeconvolverBuffers(run.memory, sizes, run.channels, run.buffers)) return true;
-  ShowError(run.owner, kDeconvolutionMemoryMessage, run.context->caption);
-  return false;
+  return run.Allocate(sizes, kDeconvolutionMemoryMessage, run.context->caption);
 }
 
 // Reference bits, TOB and permutation run to completion before the first cancel check.
@@ -350,9 +331,8 @@ LONG WINAPI XfmDo(XfmContext* context) {
   float magnitude = 0;
   if (!PrepareReference(run) || !Deconvolve(run) || !ScaleWindows(run, magnitude)) return 1;
   const long cycles = SelectedFrames(context) / run.period;
-  DeliverResponse<MultiUnfoldBlock>(lock, run.memory, run.buffers.resultHandle, context, run.owner, run.instance,
-                                    context->caption, startTicks, cycles < kMaxCount ? cycles : kMaxCount,
-                                    run.channels, magnitude);
+  run.Deliver<MultiUnfoldBlock>(lock, context->caption, startTicks, cycles < kMaxCount ? cycles : kMaxCount,
+                                magnitude);
   return 0;
 }
 

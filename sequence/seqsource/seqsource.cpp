@@ -88,16 +88,11 @@ LONG WINAPI XfmDo(XfmContext* context) {
 
   // One spare slot: the recurrence also stores the seed position 2^N.
   StagedMemory memory;
-  auto* buffer = memory.AllocLocked<SHORT>(static_cast<std::size_t>(period) * channels + 1);
-  if (!buffer) {
-    ShowError(nullptr, kGenerationMemoryMessage, kTitle);
+  auto* buffer = AllocateSignal(memory, static_cast<std::size_t>(period) * channels + 1, kTitle);
+  if (!buffer) return unchanged;
+  if (!GenerateUnderStatus(context, "Generating MLS signal",
+                           [&](const ProgressFn& report) { return GenerateMlsBits(*row, buffer, channels, report); }))
     return unchanged;
-  }
-  HostProgress progress(context);
-  progress.Begin("Generating MLS signal");
-  const bool completed = GenerateMlsBits(*row, buffer, channels, progress.Callback());
-  progress.End();
-  if (!completed) return unchanged;
   BitsToSamples(buffer, period, channels, settings.amplitude);
   return WriteGeneratedSamples(context, buffer, period, static_cast<int>(channels), unchanged);
 }

@@ -54,10 +54,7 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
 }
 
 void FillResults(HWND dialog, void* data, XfmContext*) {
-  const auto* block = static_cast<const SeqUnfoldBlock*>(data);
-  const long period = block->order >= 2 && block->order <= 21 ? MlsPeriod(block->order) : 0;
-  FillDeconvolutionStatistics(dialog, period, block->resultChannels, block->resultSampleRate, block->cycles,
-                              block->elapsedMs, block->rescaledFrom);
+  FillStoredStatistics(dialog, *static_cast<const SeqUnfoldBlock*>(data), 21);
 }
 
 const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
@@ -82,23 +79,11 @@ TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
 namespace {
 
 // What one run works with.
-struct Run {
-  Run(XfmContext* c, const SeqUnfoldBlock& settings)
-      : context(c),
-        owner(FieldToHandle<HWND>(settings.ownerWindow)),
-        instance(FieldToHandle<HINSTANCE>(settings.moduleInstance)),
-        progress(c) {}
-  XfmContext* context;
-  HWND owner;
-  HINSTANCE instance;
-  const MlsEntry* row = nullptr;
-  int channels = 0;
+struct Run : DeconvolverRun {
+  using DeconvolverRun::DeconvolverRun;
   long period = 0;        // L
   std::size_t cells = 0;  // positions 0 .. 2^N
   long cycles = 0;        // periods averaged
-  StagedMemory memory;
-  DeconvolverBuffers buffers;
-  HostProgress progress;
   std::span<float> values[2];
 };
 
@@ -107,12 +92,7 @@ std::span<int32_t> Permutation(const Run& run) { return {static_cast<int32_t*>(r
 // The stored order and the selection must serve; otherwise the reason is shown.
 bool CheckSettings(Run& run, const SeqUnfoldBlock& settings) {
   XfmContext* context = run.context;
-  run.row = FindStoredEntry(settings.entry, settings.order);
-  if (!run.row || (context->channels != 1 && context->channels != 2)) {
-    ShowInvalidStoredSetting(run.owner, "MLS order", context->caption);
-    return false;
-  }
-  run.channels = context->channels;
+  if (!run.FindRow(settings.entry, settings.order, kMlsEntryCount, "MLS order", context->caption)) return false;
   run.period = MlsPeriod(run.row->order);
   run.cells = static_cast<std::size_t>(run.period) + 2;
   const long wholePeriods = SelectedFrames(context) / run.period;
@@ -130,9 +110,7 @@ bool Allocate(Run& run) {
   const DeconvolverSizes sizes = {run.cells * sizeof(int32_t), GMEM_MOVEABLE,
                                   2 * run.cells * static_cast<std::size_t>(run.channels), 0,
                                   run.cells * sizeof(int32_t), 0};
-  if (AllocateDeconvolverBuffers(run.memory, sizes, run.channels, run.buffers)) return true;
-  ShowError(run.owner, kDeconvolutionMemoryMessage, run.context->caption);
-  return false;
+  return run.Allocate(sizes, kDeconvolutionMemoryMessage, run.context->caption);
 }
 
 // The reference bits x[0] .. x[2^N - 1] (in the first work array), the TOB and the
@@ -223,8 +201,7 @@ LONG WINAPI XfmDo(XfmContext* context) {
   const DWORD startTicks = GetTickCount();
   if (!PrepareReference(run) || !Average(run) || !Deconvolve(run)) return 1;
   const float magnitude = WriteResponse(run, settings.removeDc != 0);
-  DeliverResponse<SeqUnfoldBlock>(lock, run.memory, run.buffers.resultHandle, context, run.owner, run.instance,
-                                  context->caption, startTicks, run.cycles, run.channels, magnitude);
+  run.Deliver<SeqUnfoldBlock>(lock, context->caption, startTicks, run.cycles, magnitude);
   return 0;
 }
 
