@@ -1,37 +1,23 @@
 #include "filterdesign/delivery.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "filterdesign/design.h"
 #include "frame/clipwave.h"
+#include "frame/edits.h"
 #include "frame/messages.h"
-
-int64_t SelectionFrames(const XfmContext* context) {
-  return static_cast<int64_t>(context->selEnd) - static_cast<int64_t>(context->selStart) + 1;
-}
 
 std::string ResponseInfo(const XfmContext* context, int64_t frames) {
   return std::to_string(context->sampleRate) + " Hz/" + (context->channels == 1 ? "Mono/" : "Stereo/") +
          std::to_string(frames) + " Samples";
 }
 
-namespace {
-std::string EditText(HWND dialog, int id) {
-  char text[29] = {};
-  GetDlgItemTextA(dialog, id, text, sizeof text);
-  return text;
-}
-}  // namespace
-
 LONG EditLong(HWND dialog, int id) {
-  const long long v = std::strtoll(EditText(dialog, id).c_str(), nullptr, 10);
+  const long long v = ReadEditLong(dialog, id, 28);
   return static_cast<LONG>(v < -2147483647LL - 1 ? -2147483647LL - 1 : v > 2147483647LL ? 2147483647LL : v);
 }
-
-float EditFloat(HWND dialog, int id) { return std::strtof(EditText(dialog, id).c_str(), nullptr); }
 
 void FillCommonStatistics(HWND dialog, const XfmContext* context, long elapsedMs) {
   char text[48];

@@ -17,16 +17,12 @@ inline constexpr char kNotFiniteFilterMessage[] =
     "The designed filter has values that are not finite:\nthe impulse response cannot be inverted.\n\n"
     "Nothing has been stored in the clipboard.";
 
-// The selection's length in frames (0 or less when it ends before it starts).
-int64_t SelectionFrames(const XfmContext* context);
-
 // "44100 Hz/Mono/1024 Samples".
 std::string ResponseInfo(const XfmContext* context, int64_t frames);
 
-// An edit field read as a decimal integer held within the block's 32-bit field, or as a
-// float; at most 28 characters of its text are used.
+// An edit field's leading integer (at most 28 characters read), held within the block's
+// 32-bit field.
 LONG EditLong(HWND dialog, int id);
-float EditFloat(HWND dialog, int id);
 
 // The statistics both result dialogs show: 1028 the channel count, 1027 the sample
 // rate, 1030 the elapsed time as "%li.%.3li" seconds.

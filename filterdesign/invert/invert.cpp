@@ -14,6 +14,7 @@
 #include "filterdesign/toeplitz.h"
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
+#include "frame/edits.h"
 #include "frame/fft.h"
 #include "frame/messages.h"
 #include "frame/paramblock.h"
@@ -38,9 +39,6 @@ constexpr char kSolverMemoryMessage[] =
     "The system cannot allocate enough memory\nto solve the Toeplitz system.\n\n"
     "Retry after closing some windows or\nwith a shorter selected area.";
 constexpr char kSingularMessage[] = "Singular principal minor in toeplz function.";
-constexpr char kInvalidSettingsMessage[] =
-    "The stored filter length or delta delay is not valid\nfor the selected impulse response.\n\n"
-    "Choose them again in the settings dialog.";
 // The largest buffer the design takes, in bytes.
 constexpr uint64_t kLargestBuffer = 0x7FFFFFF0u;
 
@@ -53,7 +51,7 @@ bool ValidSettings(int64_t length, int64_t delay, int64_t frames) {
 }
 
 void FillSettings(HWND dialog, void*, XfmContext* context) {
-  const int64_t n = SelectionFrames(context);
+  const int64_t n = static_cast<int64_t>(SelectedFrames(context));
   SetDlgItemTextA(dialog, kInfoText, ResponseInfo(context, n).c_str());
   SetDlgItemTextA(dialog, kLengthEdit, std::to_string(2 * n - 1).c_str());
   SetDlgItemTextA(dialog, kDelayEdit, std::to_string(n - 1).c_str());
@@ -66,7 +64,7 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   block->length = length;
   block->delay = delay;
   if (length <= 0 || delay < 0) return 0;
-  if (!ValidSettings(length, delay, SelectionFrames(context))) {
+  if (!ValidSettings(length, delay, static_cast<int64_t>(SelectedFrames(context)))) {
     MessageBoxA(nullptr, kRangeMessage, kCaption, MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
     return -1;
   }
@@ -155,9 +153,9 @@ LONG WINAPI XfmDo(XfmContext* context) {
   const HWND owner = FieldToHandle<HWND>(settings.ownerWindow);
   const HINSTANCE instance = FieldToHandle<HINSTANCE>(settings.moduleInstance);
   const int channels = context->channels;
-  const int64_t n = SelectionFrames(context);
+  const int64_t n = static_cast<int64_t>(SelectedFrames(context));
   if ((channels != 1 && channels != 2) || !ValidSettings(settings.length, settings.delay, n)) {
-    MessageBoxA(owner, kInvalidSettingsMessage, kCaption, MB_OK | MB_ICONSTOP);
+    ShowInvalidStoredSetting(owner, settings.length < 1 ? "inverse filter lenght" : "delta delay", kCaption);
     return 1;
   }
   const long L = settings.length;

@@ -13,6 +13,7 @@
 #include "filterdesign/spectrum/spectrum_block.h"
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
+#include "frame/edits.h"
 #include "frame/format.h"
 #include "frame/messages.h"
 #include "frame/paramblock.h"
@@ -46,8 +47,6 @@ constexpr char kMemoryMessage[] =
 constexpr char kRegularisationMessage[] = "The regularisation parameters must be\npositive numbers.";
 constexpr char kWidthMessage[] = "The transition width must be a number\nof octaves not below 0.";
 constexpr char kFrequencyMessage[] = "The cut frequencies must not be below 0 Hz.";
-constexpr char kInvalidSettingsMessage[] =
-    "The stored filter settings are not valid.\nChoose them again in the settings dialog.";
 
 const ModuleInfo kInfo = {"Tovrel\\Invert Kirkeby", kTitle, kChannelsMonoStereo, kKindAnalysis, kFlattenTypeString};
 
@@ -91,7 +90,7 @@ void FillLengthCombo(HWND dialog, int64_t frames, long perChannel) {
 void FillSettings(HWND dialog, void* data, XfmContext* context) {
   const auto* block = static_cast<const FlattenBlock*>(data);
   const bool stereo = context->channels == 2;
-  const int64_t n = SelectionFrames(context);
+  const int64_t n = static_cast<int64_t>(SelectedFrames(context));
   SetDlgItemTextA(dialog, kInfoText, ResponseInfo(context, n).c_str());
   CheckDlgButton(dialog, kStereoRadio, block->layout == 1 ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(dialog, kTwoByTwoRadio, block->layout == 0 ? BST_CHECKED : BST_UNCHECKED);
@@ -108,11 +107,11 @@ void FillSettings(HWND dialog, void* data, XfmContext* context) {
 // The values are checked before any is stored: a refused value keeps the dialog open.
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<FlattenBlock*>(data);
-  const float inBand = EditFloat(dialog, kInBandEdit);
-  const float outBand = EditFloat(dialog, kOutBandEdit);
+  const float inBand = ReadEditFloat(dialog, kInBandEdit);
+  const float outBand = ReadEditFloat(dialog, kOutBandEdit);
   const LONG low = EditLong(dialog, kLowEdit);
   const LONG high = EditLong(dialog, kHighEdit);
-  const float width = EditFloat(dialog, kWidthEdit);
+  const float width = ReadEditFloat(dialog, kWidthEdit);
   if (const char* message = CheckValues(inBand, outBand, low, high, width)) {
     MessageBoxA(dialog, message, kDialogCaption, MB_OK | MB_ICONSTOP);
     return -1;
@@ -176,11 +175,16 @@ LONG WINAPI XfmDo(XfmContext* context) {
   const HWND owner = FieldToHandle<HWND>(settings.ownerWindow);
   const HINSTANCE instance = FieldToHandle<HINSTANCE>(settings.moduleInstance);
   const int channels = context->channels;
-  const int64_t n = SelectionFrames(context);
+  const int64_t n = static_cast<int64_t>(SelectedFrames(context));
   const long L = channels == 1 || channels == 2 ? FilterLength(settings, channels) : 0;
-  if (L == 0 || n < 1 || (channels == 2 && settings.layout > 1) ||
-      CheckValues(settings.inBand, settings.outBand, settings.lowCut, settings.highCut, settings.width)) {
-    MessageBoxA(owner, kInvalidSettingsMessage, kCaption, MB_OK | MB_ICONSTOP);
+  const char* invalid = L == 0 || n < 1 ? "filter length"
+                        : channels == 2 && settings.layout > 1 ? "impulse response layout"
+                        : CheckValues(settings.inBand, settings.outBand, settings.lowCut, settings.highCut,
+                                      settings.width)
+                            ? "regularisation"
+                            : nullptr;
+  if (invalid) {
+    ShowInvalidStoredSetting(owner, invalid, kCaption);
     return 1;
   }
   const bool stereo = channels == 2, oneResponse = stereo && settings.layout == 1;
