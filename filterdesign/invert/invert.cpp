@@ -135,13 +135,7 @@ BOOL WINAPI XfmInit(XfmContext* context) {
 }
 
 WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
-  const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
-  if (result == 0) return 0;
-  BlockLock lock(context->paramHandle);
-  if (!lock) return 0;
-  lock.as<InverseFilterBlock>()->ownerWindow = HandleToField(parent);
-  lock.as<InverseFilterBlock>()->moduleInstance = HandleToField(instance);
-  return result;
+  return SetupStoringWindow<InverseFilterBlock>(parent, instance, context);
 }
 
 TOVREL_DIALOG_PROCEDURES(kSettings, kResult)

@@ -157,13 +157,7 @@ BOOL WINAPI XfmInit(XfmContext* context) {
 }
 
 WORD WINAPI XfmSetup(HWND parent, HINSTANCE instance, XfmContext* context) {
-  const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
-  if (result == 0) return 0;
-  BlockLock lock(context->paramHandle);
-  if (!lock) return 0;
-  lock.as<FlattenBlock>()->ownerWindow = HandleToField(parent);
-  lock.as<FlattenBlock>()->moduleInstance = HandleToField(instance);
-  return result;
+  return SetupStoringWindow<FlattenBlock>(parent, instance, context);
 }
 
 TOVREL_DIALOG_PROCEDURES(kSettings, kResult)
