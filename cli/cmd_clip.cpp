@@ -68,10 +68,17 @@ int Save(App& app, const std::string& file) {
   return kExitOk;
 }
 
-int Load(App& app, const std::string& file) {
-  host::AudioReadResult audio = host::ReadAudioFile(file);
+int Load(App& app, const std::string& file, bool raw) {
   std::vector<portable::ClipboardItem> items;
-  if (audio.ok) {
+  if (raw) {
+    // The bytes as they are, as wave data: whatever a program might place there.
+    auto bytes = host::ReadWholeFile(file);
+    if (!bytes) {
+      Fail("cannot read \"" + file + "\"");
+      return kExitDocument;
+    }
+    items.push_back({CF_WAVE, std::move(*bytes)});
+  } else if (host::AudioReadResult audio = host::ReadAudioFile(file); audio.ok) {
     if (!audio.notice.empty()) std::fprintf(stderr, "tovrel: %s\n", audio.notice.c_str());
     const auto& doc = audio.doc;
     const std::size_t dataBytes = doc.samples.size() * 2;
@@ -116,9 +123,11 @@ void RegisterClip(CLI::App& cli, App& app, Commands& commands) {
   auto* save = clip->add_subcommand("save", "Save the clipboard's wave data (or text) to a file");
   save->add_option("FILE", file)->required();
   save->callback([&app, &commands] { commands.chosen = [&app] { return Save(app, file); }; });
+  static bool raw = false;
   auto* load = clip->add_subcommand("load", "Put a WAV or text file on the clipboard");
   load->add_option("FILE", file)->required();
-  load->callback([&app, &commands] { commands.chosen = [&app] { return Load(app, file); }; });
+  load->add_flag("--raw", raw, "Place the file's bytes unchanged as wave data (no conversion)");
+  load->callback([&app, &commands] { commands.chosen = [&app] { return Load(app, file, raw); }; });
   auto* clear = clip->add_subcommand("clear", "Empty the clipboard");
   clear->callback([&app, &commands] {
     commands.chosen = [&app] {

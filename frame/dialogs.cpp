@@ -33,13 +33,13 @@ DialogStateText ParseDialogState(const char* text) {
   return state;
 }
 
-void WriteDialogState(HWND dialog, const void* block, HGLOBAL handle, const XfmContext* context) {
-  SetDlgItemTextA(dialog, kStateControl, FormatDialogState(block, handle, context).c_str());
+void WriteDialogState(HWND dialog, const void* block, HGLOBAL handle, const XfmContext* context, int control) {
+  SetDlgItemTextA(dialog, control, FormatDialogState(block, handle, context).c_str());
 }
 
-DialogStateText ReadDialogState(HWND dialog) {
+DialogStateText ReadDialogState(HWND dialog, int control) {
   char text[96] = {0};
-  GetDlgItemTextA(dialog, kStateControl, text, sizeof text);
+  GetDlgItemTextA(dialog, control, text, sizeof text);
   return ParseDialogState(text);
 }
 
@@ -53,11 +53,11 @@ void ConfirmIfBatch(HWND dialog, const XfmContext* context) {
 
 namespace {
 
-void EndSettings(HWND dialog, const DialogStateText& state, INT_PTR result) {
+void EndSettings(HWND dialog, const DialogStateText& state, INT_PTR result, int control) {
   HGLOBAL handle = reinterpret_cast<HGLOBAL>(state.handle);
   if (handle && state.block) GlobalUnlock(handle);
   // The state is gone with the lock: a late command finds zeros and is ignored.
-  SetDlgItemTextA(dialog, kStateControl, "");
+  SetDlgItemTextA(dialog, control, "");
   EndDialog(dialog, result);
 }
 
@@ -72,7 +72,7 @@ INT_PTR SettingsDialogProc(const SettingsDialog& hooks, HWND dialog, UINT messag
         EndDialog(dialog, 0);
         return TRUE;
       }
-      WriteDialogState(dialog, block, context->paramHandle, context);
+      WriteDialogState(dialog, block, context->paramHandle, context, hooks.stateControl);
       if (context->dialogInit) context->dialogInit(dialog, 0);
       if (hooks.fill) hooks.fill(dialog, block, context);
       ConfirmIfBatch(dialog, context);
@@ -82,7 +82,7 @@ INT_PTR SettingsDialogProc(const SettingsDialog& hooks, HWND dialog, UINT messag
       PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
       return TRUE;
     case WM_COMMAND: {
-      DialogStateText state = ReadDialogState(dialog);
+      DialogStateText state = ReadDialogState(dialog, hooks.stateControl);
       auto* block = reinterpret_cast<void*>(state.block);
       auto* context = reinterpret_cast<XfmContext*>(state.context);
       if (!block || !context) return TRUE;  // the dialog has ended already
@@ -90,9 +90,9 @@ INT_PTR SettingsDialogProc(const SettingsDialog& hooks, HWND dialog, UINT messag
       int code = HIWORD(wParam);
       if (id == IDOK) {
         INT_PTR result = hooks.confirm ? hooks.confirm(dialog, block, context) : 1;
-        if (result >= 0) EndSettings(dialog, state, result);
+        if (result >= 0) EndSettings(dialog, state, result, hooks.stateControl);
       } else if (id == IDCANCEL) {
-        EndSettings(dialog, state, 0);
+        EndSettings(dialog, state, 0, hooks.stateControl);
       } else if (id == hooks.helpButton) {
         ShowHelp(dialog, hooks.helpKeyword);
       } else if (hooks.command) {

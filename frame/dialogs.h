@@ -28,8 +28,9 @@ struct DialogStateText {
 std::string FormatDialogState(const void* block, HGLOBAL handle, const XfmContext* context);
 // Three unsigned decimal numbers separated by commas; an empty or short text gives zeros.
 DialogStateText ParseDialogState(const char* text);
-void WriteDialogState(HWND dialog, const void* block, HGLOBAL handle, const XfmContext* context);
-DialogStateText ReadDialogState(HWND dialog);
+void WriteDialogState(HWND dialog, const void* block, HGLOBAL handle, const XfmContext* context,
+                      int control = kStateControl);
+DialogStateText ReadDialogState(HWND dialog, int control = kStateControl);
 
 // WinHelp on the shared help file at the module's keyword.
 void ShowHelp(HWND dialog, const char* keyword);
@@ -48,6 +49,8 @@ struct SettingsDialog {
   INT_PTR (*confirm)(HWND dialog, void* block, XfmContext* context);
   // Other commands (may be null); returns TRUE when handled.
   BOOL (*command)(HWND dialog, int id, int code, void* block, XfmContext* context);
+  // The hidden static that carries the state text (1033 unless the template says otherwise).
+  int stateControl = kStateControl;
 };
 
 // The common settings dialog procedure; a module's DIALOGMsgProc forwards to it.

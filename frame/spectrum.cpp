@@ -1,5 +1,6 @@
 #include "frame/spectrum.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace {
@@ -50,4 +51,23 @@ bool PackedPowerSpectrum(std::span<const float> spectrum, std::span<float> power
 
 void ScaleSpectrum(std::span<float> spectrum, float factor) {
   for (float& v : spectrum) v *= factor;
+}
+
+void MixPackedSpectra(std::span<float> left, std::span<float> right, std::span<const float> a,
+                      std::span<const float> b, std::span<const float> c, std::span<const float> d) {
+  std::size_t n = Common(left, right);
+  for (std::span<const float> h : {a, b, c, d}) n = std::min(n, h.size() & ~static_cast<std::size_t>(1));
+  if (n < 2) return;
+  for (std::size_t k = 0; k < 2; ++k) {
+    const float l = left[k], r = right[k];
+    left[k] = l * a[k] + r * b[k];
+    right[k] = l * c[k] + r * d[k];
+  }
+  for (std::size_t k = 2; k + 1 < n; k += 2) {
+    const double lr = left[k], li = left[k + 1], rr = right[k], ri = right[k + 1];
+    left[k] = static_cast<float>(lr * a[k] - li * a[k + 1] + rr * b[k] - ri * b[k + 1]);
+    left[k + 1] = static_cast<float>(lr * a[k + 1] + li * a[k] + rr * b[k + 1] + ri * b[k]);
+    right[k] = static_cast<float>(lr * c[k] - li * c[k + 1] + rr * d[k] - ri * d[k + 1]);
+    right[k + 1] = static_cast<float>(lr * c[k + 1] + li * c[k] + rr * d[k + 1] + ri * d[k]);
+  }
 }

@@ -22,3 +22,8 @@ bool PackedPowerSpectrum(std::span<const float> spectrum, std::span<float> power
 // Every element times the factor (the 2/n that makes RealFft's round trip the identity,
 // say).
 void ScaleSpectrum(std::span<float> spectrum, float factor);
+
+// The 2x2 matrix per bin, in place: (left, right) = (left a + right b, left c + right d).
+// Transformed back, two outputs that each sum two circular convolutions.
+void MixPackedSpectra(std::span<float> left, std::span<float> right, std::span<const float> a,
+                      std::span<const float> b, std::span<const float> c, std::span<const float> d);

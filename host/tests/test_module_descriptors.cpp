@@ -36,6 +36,8 @@ const DescriptorRow kRows[] = {
     {"invert", "Tovrel\\Inverse filter", "Design inverse filter", 12, 17, 20, "lllhh", "yyyyy"},
     {"spectrum", "Tovrel\\Invert Kirkeby", "Design spectrum flattening filter", 12, 17, 37, "lffllflhhc",
      "yyyyyyyyyy"},
+    {"convolve", "Tovrel\\Convolve with Clipboard", "Convolve with Clipboard", 12, 689, 59, "cccllllllhhhllflf",
+     "yyyyyyyyyyyyyyyyy"},
 };
 
 void PrintTo(const DescriptorRow& row, std::ostream* os) { *os << row.module; }

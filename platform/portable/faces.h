@@ -122,6 +122,12 @@ struct Faults {
   long failLock = 0;         // the k-th GlobalLock after arming fails
   bool clipboardBusy = false;  // another program holds the clipboard: OpenClipboard fails
   bool failClipboardSet = false;  // SetClipboardData returns null
+  // The k-th call after arming fails (1-based; 0 = never): CreateFileA, ReadFile,
+  // WriteFile, SetFilePointer.
+  long failFileCreate = 0;
+  long failFileRead = 0;
+  long failFileWrite = 0;
+  long failFileSeek = 0;
 };
 // Arms the plan and restarts the counters.
 TOVREL_PORTABLE_API void ArmFaults(const Faults& plan);

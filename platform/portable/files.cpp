@@ -21,6 +21,9 @@ namespace {
 struct FileState {
   std::mutex mutex;
   std::unordered_map<uint32_t, int> files;  // handle -> descriptor
+  // Fault injection: the call of each kind that fails, and the calls counted since arming.
+  long failAt[4] = {0, 0, 0, 0};
+  long calls[4] = {0, 0, 0, 0};
 };
 
 FileState& State() {
@@ -38,6 +41,27 @@ int Descriptor(HANDLE file) {
 }
 
 }  // namespace
+
+namespace detail {
+
+void ArmFileFaults(const Faults& plan) {
+  auto& s = State();
+  std::lock_guard lock(s.mutex);
+  const long at[4] = {plan.failFileCreate, plan.failFileRead, plan.failFileWrite, plan.failFileSeek};
+  for (int k = 0; k < 4; ++k) {
+    s.failAt[k] = at[k];
+    s.calls[k] = 0;
+  }
+}
+
+bool FileCallFails(FileCall call) {
+  auto& s = State();
+  std::lock_guard lock(s.mutex);
+  const int k = static_cast<int>(call);
+  return ++s.calls[k] == s.failAt[k];
+}
+
+}  // namespace detail
 }  // namespace tovrel::portable
 
 namespace tp = tovrel::portable;
@@ -46,7 +70,7 @@ extern "C" {
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags, HANDLE templateFile) {
-  if (name == nullptr) return INVALID_HANDLE_VALUE;
+  if (name == nullptr || tp::detail::FileCallFails(tp::detail::FileCall::Create)) return INVALID_HANDLE_VALUE;
   int mode = 0;
   const bool reads = (access & GENERIC_READ) != 0, writes = (access & GENERIC_WRITE) != 0;
   if (reads && writes) mode = O_RDWR;
@@ -78,6 +102,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD bytesRead,
   if (bytesRead != nullptr) *bytesRead = 0;
   const int fd = tp::Descriptor(file);
   if (fd < 0 || (buffer == nullptr && bytes > 0)) return FALSE;
+  if (tp::detail::FileCallFails(tp::detail::FileCall::Read)) return FALSE;
   DWORD done = 0;
   while (done < bytes) {
     const ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, bytes - done);
@@ -94,6 +119,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD bytesWri
   if (bytesWritten != nullptr) *bytesWritten = 0;
   const int fd = tp::Descriptor(file);
   if (fd < 0 || (buffer == nullptr && bytes > 0)) return FALSE;
+  if (tp::detail::FileCallFails(tp::detail::FileCall::Write)) return FALSE;
   DWORD done = 0;
   while (done < bytes) {
     const ssize_t n = ::write(fd, static_cast<const char*>(buffer) + done, bytes - done);
@@ -110,7 +136,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD bytesWri
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
   const int fd = tp::Descriptor(file);
-  if (fd < 0) return INVALID_SET_FILE_POINTER;
+  if (fd < 0 || tp::detail::FileCallFails(tp::detail::FileCall::Seek)) return INVALID_SET_FILE_POINTER;
   int64_t offset = distance;
   if (distanceHigh != nullptr)
     offset = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |

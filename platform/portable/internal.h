@@ -31,6 +31,11 @@ std::shared_ptr<const ResourceScript> ModuleScript(HMODULE module, std::string* 
 // CloseHandle for a thread handle: false when the value is no thread of the table.
 bool CloseThreadHandle(uint32_t value);
 
+// The file calls that fault injection can make fail (files.cpp keeps their counters).
+enum class FileCall { Create, Read, Write, Seek };
+void ArmFileFaults(const Faults& plan);
+bool FileCallFails(FileCall call);
+
 // The journal and the user.
 void Record(Event event);
 User* CurrentUser();

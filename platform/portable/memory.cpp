@@ -127,6 +127,7 @@ void ArmFaults(const Faults& plan) {
   s.locks = 0;
   s.allocationFaultSpent = false;
   s.lockFaultSpent = false;
+  detail::ArmFileFaults(plan);
 }
 
 // The counters go on, so that a test can disarm and then read how many calls it made.
@@ -134,6 +135,7 @@ void DisarmFaults() {
   auto& s = State();
   std::lock_guard lock(s.mutex);
   s.plan = Faults{};
+  detail::ArmFileFaults(Faults{});
 }
 
 long AllocationCount() {
