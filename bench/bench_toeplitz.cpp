@@ -77,7 +77,7 @@ double Field(const std::string& json, const std::string& key) {
 
 void BM_SciPySolveToeplitz(benchmark::State& state) {
   const long L = state.range(0);
-  const std::filesystem::path script = std::filesystem::path(__FILE__).parent_path() / "bench_toeplitz.py";
+  const std::filesystem::path script = std::filesystem::path(TOVREL_BENCH_DIR) / "bench_toeplitz.py";
   if (std::system("/usr/bin/python3 -c 'import scipy.linalg' 2>/dev/null") != 0 || !g_solution.count(L)) {
     state.SkipWithError("SciPy is not installed (Debian: apt-get install python3-scipy), or ours did not run");
     for (auto _ : state) {

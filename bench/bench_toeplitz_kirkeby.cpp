@@ -99,7 +99,7 @@ void BM_InvertKirkebyStereo2x2(benchmark::State& state) {
 }
 
 void BM_NumPyKirkeby(benchmark::State& state) {
-  const std::filesystem::path script = std::filesystem::path(__FILE__).parent_path() / "bench_toeplitz.py";
+  const std::filesystem::path script = std::filesystem::path(TOVREL_BENCH_DIR) / "bench_toeplitz.py";
   if (std::system("/usr/bin/python3 -c 'import numpy' 2>/dev/null") != 0) {
     state.SkipWithError("NumPy is not installed (Debian: apt-get install python3-numpy)");
     for (auto _ : state) {
