@@ -92,7 +92,9 @@ void RegisterSimulate(CLI::App& cli, App& app, Commands& commands) {
       ->required();
   cmd->add_option("-o,--output", a.output, "Where the recording is written")->required();
   cmd->add_option("--system", a.system,
-                  "delay:N, gain:G, fir:a,b,..., room:T[:MS], an audio file of responses; channels joined by /")
+                  "delay:N, gain:G, fir:a,b,..., room:T[:MS], each optionally followed by +poly:a1,a2,... (a "
+                  "memoryless non-linearity a1 v + a2 v^2 + ... of the output v relative to full scale), or "
+                  "poly:a1,a2,... alone; an audio file of responses; channels joined by /")
       ->capture_default_str();
   cmd->add_option("--select", a.selection, "The period: FROM:TO in frames or seconds (default: everything)");
   cmd->add_option("--periods", a.periods, "Whole periods recorded")->capture_default_str();

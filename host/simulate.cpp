@@ -52,7 +52,7 @@ std::vector<double> Room(double t60, double lengthMs, long rate, uint32_t seed) 
   return h;
 }
 
-bool ParseChannel(const std::string& text, long rate, uint32_t seed, std::vector<double>& h, std::string& error) {
+bool ParseLinear(const std::string& text, long rate, uint32_t seed, std::vector<double>& h, std::string& error) {
   auto colon = text.find(':');
   const std::string kind = text.substr(0, colon);
   const std::string args = colon == std::string::npos ? "" : text.substr(colon + 1);
@@ -101,8 +101,50 @@ bool ParseChannel(const std::string& text, long rate, uint32_t seed, std::vector
     h = Room(t60, ms, rate, seed);
     return true;
   }
-  error = "unknown system \"" + text + "\" (delay:N, gain:G, fir:a,b,..., room:T[:MS], or an audio file)";
+  error = "unknown system \"" + text +
+          "\" (delay:N, gain:G, fir:a,b,..., room:T[:MS], each optionally +poly:a1,a2,..., or an audio file)";
   return false;
+}
+
+// "poly:a1,a2,...": 1 to 9 coefficients.
+bool ParsePolynomial(const std::string& text, std::vector<double>& a, std::string& error) {
+  a.clear();
+  bool ok = text.rfind("poly:", 0) == 0;
+  double v = 0;
+  if (ok)
+    for (const auto& c : Split(text.substr(5), ',')) {
+      if (!(ok = ParseDouble(c, v))) break;
+      a.push_back(v);
+    }
+  if (!ok || a.empty() || a.size() > 9) {
+    error = "poly:a1,a2,... takes 1 to 9 numbers, the coefficients of v, v^2, ..., not \"" + text + "\"";
+    return false;
+  }
+  return true;
+}
+
+// A channel: a linear system, a polynomial, or the linear system followed by the polynomial.
+bool ParseChannel(const std::string& text, long rate, uint32_t seed, std::vector<double>& h,
+                  std::vector<double>& polynomial, std::string& error) {
+  polynomial.clear();
+  if (text.rfind("poly:", 0) == 0) {
+    h = {1.0};
+    return ParsePolynomial(text, polynomial, error);
+  }
+  const auto plus = text.find('+');
+  if (!ParseLinear(text.substr(0, plus), rate, seed, h, error)) return false;
+  return plus == std::string::npos || ParsePolynomial(text.substr(plus + 1), polynomial, error);
+}
+
+// a1 v + a2 v^2 + ... of a sample value, v relative to full scale.
+double ApplyPolynomial(const std::vector<double>& a, double sample) {
+  const double v = sample / 32768.0;
+  double power = 1, y = 0;
+  for (double c : a) {
+    power *= v;
+    y += c * power;
+  }
+  return y * 32768.0;
 }
 
 }  // namespace
@@ -111,13 +153,13 @@ std::optional<SimulatedSystem> ParseSystem(const std::string& text, long sampleR
   SimulatedSystem system;
   system.description = text;
   const auto first = text.substr(0, text.find(':'));
-  const bool builtIn = first == "delay" || first == "gain" || first == "fir" || first == "room";
+  const bool builtIn = first == "delay" || first == "gain" || first == "fir" || first == "room" || first == "poly";
   if (!builtIn && text.find('/') == std::string::npos) {
     AudioReadResult file = ReadAudioFile(text);
     if (!file.ok) {
       std::string why;
-      std::vector<double> unused;
-      if (!ParseChannel(text, sampleRate, 1, unused, why)) error = why + "; " + file.error;
+      std::vector<double> unused, none;
+      if (!ParseChannel(text, sampleRate, 1, unused, none, why)) error = why + "; " + file.error;
       return std::nullopt;
     }
     if (file.doc.sampleRate != sampleRate) {
@@ -135,9 +177,10 @@ std::optional<SimulatedSystem> ParseSystem(const std::string& text, long sampleR
   }
   uint32_t seed = 1;
   for (const auto& part : Split(text, '/')) {
-    std::vector<double> h;
-    if (!ParseChannel(part, sampleRate, seed++, h, error)) return std::nullopt;
+    std::vector<double> h, polynomial;
+    if (!ParseChannel(part, sampleRate, seed++, h, polynomial, error)) return std::nullopt;
     system.channels.push_back(std::move(h));
+    system.polynomials.push_back(std::move(polynomial));
   }
   if (system.channels.empty() || system.channels.size() > 2) {
     error = "a system has one or two channels";
@@ -221,8 +264,11 @@ std::optional<SimulationResult> Simulate(const Document& excitation, const Simul
     for (long k = 0; k < period; ++k)
       x[static_cast<std::size_t>(k)] =
           excitation.samples[static_cast<std::size_t>((start + k) * excitation.channels + in)];
-    const auto& h = system.channels[system.channels.size() == 1 ? 0 : static_cast<std::size_t>(c)];
-    steady[static_cast<std::size_t>(c)] = CircularConvolve(x, h);
+    const std::size_t path = system.channels.size() == 1 ? 0 : static_cast<std::size_t>(c);
+    steady[static_cast<std::size_t>(c)] = CircularConvolve(x, system.channels[path]);
+    // A memoryless non-linearity after the response: exact on the periodic steady state.
+    if (path < system.polynomials.size() && !system.polynomials[path].empty())
+      for (double& v : steady[static_cast<std::size_t>(c)]) v = ApplyPolynomial(system.polynomials[path], v);
   }
   std::mt19937 random(rec.seed);
   std::normal_distribution<double> gauss(0.0, 1.0);

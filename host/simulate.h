@@ -13,10 +13,14 @@
 
 namespace tovrel::host {
 
-// One impulse response per recorded channel, in full-scale units (1.0 passes a sample unchanged).
+// One impulse response per recorded channel, in full-scale units (1.0 passes a sample
+// unchanged), each followed by a memoryless polynomial when the channel has one.
 struct SimulatedSystem {
   std::string description;
   std::vector<std::vector<double>> channels;
+  // Per channel (empty: linear): coefficients a1, a2, ... of y = a1 v + a2 v^2 + ..., with
+  // v the response's output relative to full scale (32768).
+  std::vector<std::vector<double>> polynomials;
 };
 
 // Parses a system: channels separated by "/", each one of
@@ -25,6 +29,9 @@ struct SimulatedSystem {
 //   fir:a,b,c,...  a short FIR filter
 //   room:T[:MS]    a small room: direct sound, then a diffuse tail decaying with
 //                  reverberation time T seconds, MS milliseconds long (default 3 T)
+// optionally followed by "+poly:a1,a2,..." (or poly:a1,a2,... alone): a weakly non-linear
+// system, the polynomial a1 v + a2 v^2 + ... applied to the output v relative to full
+// scale (room:0.4+poly:1,0.1 adds a 2nd harmonic of 0.1 v^2);
 // or the name of an audio file whose channels are the responses (samples / 32768).
 // The rate is needed for rooms and to check a file's rate.
 std::optional<SimulatedSystem> ParseSystem(const std::string& text, long sampleRate, std::string& error);

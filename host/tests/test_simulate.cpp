@@ -109,10 +109,26 @@ TEST(Simulate, FftAndDirectSumsAgree) {
   for (std::size_t k = 0; k < x.size(); ++k) ASSERT_NEAR(wrapped[k], x[k], 1e-2);
 }
 
+// A polynomial after the response acts on the response's output, relative to full scale.
+TEST(Simulate, PolynomialAfterTheResponse) {
+  const Document x = Excitation({16384, -16384, 8192, 0});
+  // fir:0.5 gives 8192, -8192, 4096, 0 (v = 1/4, -1/4, 1/8, 0); then v + 2 v^2 - 4 v^3.
+  auto expect = [](double v) { return static_cast<int16_t>(std::lround(32768 * (v + 2 * v * v - 4 * v * v * v))); };
+  EXPECT_EQ(Record(x, "fir:0.5+poly:1,2,-4").recording.samples,
+            (std::vector<int16_t>{expect(0.25), expect(-0.25), expect(0.125), 0, expect(0.25), expect(-0.25),
+                                  expect(0.125), 0}));
+  // Alone, on the excitation; per channel of a stereo system.
+  EXPECT_EQ(Record(x, "poly:0,1").recording.samples[0], 8192);
+  const SimulationResult both = Record(x, "gain:1/poly:1,1");
+  EXPECT_EQ(both.recording.samples[0], 16384);
+  EXPECT_EQ(both.recording.samples[1], 16384 + 8192);
+}
+
 TEST(Simulate, RefusesWhatItCannotRecord) {
   std::string error;
   for (const char* bad : {"delay:-1", "delay:1.5", "gain:x", "fir:", "fir:1,a", "room:0", "room:1:0", "echo:3",
-                          "delay:1/delay:2/delay:3", "/no/such/file.wav"}) {
+                          "delay:1/delay:2/delay:3", "/no/such/file.wav", "poly:", "poly:1,x", "room:0.4+fir:1",
+                          "gain:1+poly:1,2,3,4,5,6,7,8,9,10"}) {
     EXPECT_FALSE(ParseSystem(bad, 48000, error).has_value()) << bad;
     EXPECT_FALSE(error.empty());
   }
