@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -120,6 +121,21 @@ TEST_F(Cli, DemoMeasuresTheSimulatedRoom) {
     }
     EXPECT_LT(10 * std::log10(difference / signal), -50.0);
     EXPECT_NE(out.find("Rescaled from: "), std::string::npos);
+  }
+  if (fs::exists(demo + "/sweep-response.wav")) {
+    // The sweeps find the room's direct sound at 1 ms, and the square term's 2nd harmonic
+    // in its own window, about 45 dB lower.
+    auto peakAt = [](const std::vector<short>& r) {
+      return std::max_element(r.begin(), r.end(), [](short a, short b) { return std::abs(a) < std::abs(b); }) - r.begin();
+    };
+    const std::vector<short> linear = ReadWav(demo + "/sweep-response.wav");
+    const std::vector<short> harmonic = ReadWav(demo + "/sweep-harmonic2.wav");
+    ASSERT_EQ(linear.size(), 32767u);
+    ASSERT_EQ(harmonic.size(), 8192u);
+    EXPECT_EQ(peakAt(linear), 48);
+    EXPECT_NEAR(static_cast<double>(peakAt(harmonic)), 48, 4);
+    const double db = 20 * std::log10(std::abs(linear[48]) / static_cast<double>(std::abs(harmonic[peakAt(harmonic)])));
+    EXPECT_NEAR(db, 45, 3);
   }
 }
 
