@@ -56,28 +56,28 @@ float LeadingFloat(const char* text) {
   return value;
 }
 
-std::optional<long> ParseLongIn(const char* text, long lo, long hi) {
-  if (!text) return std::nullopt;
-  bool plus = false;
-  const char* p = NumberStart(text, plus);
-  if (plus && *p == '-') return std::nullopt;
-  long value = 0;
-  const auto result = std::from_chars(p, p + std::strlen(p), value);
-  if (result.ec != std::errc() || !OnlyBlanks(result.ptr) || value < lo || value > hi) return std::nullopt;
-  return value;
-}
+namespace {
 
-std::optional<double> ParseDoubleIn(const char* text, double lo, double hi) {
+// The whole text as a T within lo .. hi (a finite one, for floating point).
+template <class T>
+std::optional<T> ParseIn(const char* text, T lo, T hi) {
   if (!text) return std::nullopt;
   bool plus = false;
   const char* p = NumberStart(text, plus);
   if (plus && *p == '-') return std::nullopt;
-  double value = 0;
+  T value{};
   const auto result = std::from_chars(p, p + std::strlen(p), value);
-  if (result.ec != std::errc() || !OnlyBlanks(result.ptr) || !std::isfinite(value) || value < lo || value > hi)
+  if (result.ec != std::errc() || !OnlyBlanks(result.ptr) || !std::isfinite(static_cast<double>(value)) ||
+      value < lo || value > hi)
     return std::nullopt;
   return value;
 }
+
+}  // namespace
+
+std::optional<long> ParseLongIn(const char* text, long lo, long hi) { return ParseIn(text, lo, hi); }
+
+std::optional<double> ParseDoubleIn(const char* text, double lo, double hi) { return ParseIn(text, lo, hi); }
 
 long ReadEditLong(HWND dialog, int id, int chars) { return LeadingLong(EditText(dialog, id, chars).c_str()); }
 

@@ -332,69 +332,93 @@ INT_PTR CALLBACK DIALOGMsgProc2(HWND dialog, UINT message, WPARAM wParam, LPARAM
   }
 }
 
-LONG WINAPI XfmDo(XfmContext* context) {
-  BlockLock lock(context->paramHandle);
-  if (!lock) return 1;
-  auto* block = lock.as<AcousticParams>();
-  const HWND owner = FieldToHandle<HWND>(block->window);
-  const int channels = context->channels;
-  if (channels != 1 && channels != 2) return 1;  // the module declares mono and stereo only
-  const long n = SelectedFrames(context);
-  const std::size_t frames = n > 0 ? static_cast<std::size_t>(n) : 0;
+namespace {
 
-  // Source and work buffers of n float32 values each; the work buffer first takes the
-  // interleaved 16-bit samples (2 x n x 2 bytes for stereo). Then the result store.
+// The buffers of one run: source and work buffers of n float32 values each (the work
+// buffer first takes the interleaved 16-bit samples, 2 x n x 2 bytes for stereo), then
+// the result store the results dialog reads.
+struct RunBuffers {
   StagedMemory memory;
-  constexpr UINT kShared = GMEM_MOVEABLE | GMEM_DDESHARE;
   HGLOBAL sourceBlock = nullptr, workBlock = nullptr, valuesBlock = nullptr, flagsBlock = nullptr;
-  const bool fits = frames <= static_cast<std::size_t>(0x7fffffff) / 4;
-  float* source = fits ? memory.AllocLocked<float>(frames ? frames : 1, kShared, &sourceBlock) : nullptr;
-  float* work = source ? memory.AllocLocked<float>(frames ? frames : 1, kShared, &workBlock) : nullptr;
-  float* values = work ? memory.AllocLocked<float>(2 * kChannelValues, GMEM_MOVEABLE | GMEM_ZEROINIT, &valuesBlock)
-                       : nullptr;
-  char* flags = values ? memory.AllocLocked<char>(kResultFlagBytes, GMEM_MOVEABLE, &flagsBlock) : nullptr;
-  if (!flags) {
-    memory.ReleaseAll();
-    lock.Unlock();
-    MessageBoxA(owner, kMemoryMessage, context->caption, MB_OK | MB_ICONSTOP);
-    return 1;
-  }
-  std::memset(flags, 'n', kResultFlagBytes);
-  block->values = ResultField(valuesBlock, values);
-  block->flags = ResultField(flagsBlock, flags);
+  float* source = nullptr;
+  float* work = nullptr;
+  float* values = nullptr;
+  char* flags = nullptr;
+};
 
+bool AllocateBuffers(RunBuffers& b, std::size_t frames) {
+  constexpr UINT kShared = GMEM_MOVEABLE | GMEM_DDESHARE;
+  const bool fits = frames <= static_cast<std::size_t>(0x7fffffff) / 4;
+  b.source = fits ? b.memory.AllocLocked<float>(frames ? frames : 1, kShared, &b.sourceBlock) : nullptr;
+  b.work = b.source ? b.memory.AllocLocked<float>(frames ? frames : 1, kShared, &b.workBlock) : nullptr;
+  b.values = b.work ? b.memory.AllocLocked<float>(2 * kChannelValues, GMEM_MOVEABLE | GMEM_ZEROINIT, &b.valuesBlock)
+                    : nullptr;
+  b.flags = b.values ? b.memory.AllocLocked<char>(kResultFlagBytes, GMEM_MOVEABLE, &b.flagsBlock) : nullptr;
+  if (!b.flags) return false;
+  std::memset(b.flags, 'n', kResultFlagBytes);
+  return true;
+}
+
+// Reads the selection into the work buffer and copies one channel's samples to the source.
+void ReadChannel(XfmContext* context, RunBuffers& b, std::size_t frames, int channel, int channels) {
   const LONG byteOffset = static_cast<LONG>(channels * context->selStart * 2);
   const LONG byteCount = static_cast<LONG>(frames * static_cast<std::size_t>(channels) * 2);
-  const auto* samples = reinterpret_cast<const SHORT*>(work);
-  context->readSamples(work, byteOffset, byteCount);
-  bool completed;
-  if (channels == 2) {
-    for (std::size_t k = 0; k < frames; ++k) source[k] = samples[2 * k];
-    completed = AnalyseChannelOnHost(source, work, n, values, flags, *block, 'l', context);
-    if (completed) {
-      // The work buffer has been overwritten: read the selection again.
-      context->readSamples(work, byteOffset, byteCount);
-      for (std::size_t k = 0; k < frames; ++k) source[k] = samples[2 * k + 1];
-      completed = AnalyseChannelOnHost(source, work, n, values, flags, *block, 'r', context);
-    }
-  } else {
-    for (std::size_t k = 0; k < frames; ++k) source[k] = samples[k];
-    completed = AnalyseChannelOnHost(source, work, n, values, flags, *block, 'm', context);
-  }
+  context->readSamples(b.work, byteOffset, byteCount);
+  const auto* samples = reinterpret_cast<const SHORT*>(b.work);
+  for (std::size_t k = 0; k < frames; ++k) b.source[k] = samples[k * static_cast<std::size_t>(channels) + channel];
+}
 
-  memory.Free(workBlock);
-  memory.Free(sourceBlock);
-  const HINSTANCE instance = FieldToHandle<HINSTANCE>(block->instance);
+// Every channel, left then right; the right one only once the left one completed (the
+// work buffer has been overwritten by then: the selection is read again).
+bool AnalyseSelection(XfmContext* context, RunBuffers& b, long n, const AcousticParams& block) {
+  const std::size_t frames = n > 0 ? static_cast<std::size_t>(n) : 0;
+  if (context->channels != 2) {
+    ReadChannel(context, b, frames, 0, 1);
+    return AnalyseChannelOnHost(b.source, b.work, n, b.values, b.flags, block, 'm', context);
+  }
+  ReadChannel(context, b, frames, 0, 2);
+  if (!AnalyseChannelOnHost(b.source, b.work, n, b.values, b.flags, block, 'l', context)) return false;
+  ReadChannel(context, b, frames, 1, 2);
+  return AnalyseChannelOnHost(b.source, b.work, n, b.values, b.flags, block, 'r', context);
+}
+
+// The results dialog over the store, with the block unlocked meanwhile; the store goes
+// with the run, so no address is left behind in the kept block.
+void ShowResults(BlockLock& lock, XfmContext* context, HWND owner, HINSTANCE instance, bool completed) {
   lock.Unlock();
   if (completed) {
     MessageBeep(0);
     ShowResultDialog(owner, instance, context);
   }
-  // The store goes with the run: leave no address behind in the kept block.
   if (lock.Relock()) {
     lock.as<AcousticParams>()->values = 0;
     lock.as<AcousticParams>()->flags = 0;
   }
+}
+
+}  // namespace
+
+LONG WINAPI XfmDo(XfmContext* context) {
+  BlockLock lock(context->paramHandle);
+  if (!lock) return 1;
+  auto* block = lock.as<AcousticParams>();
+  const HWND owner = FieldToHandle<HWND>(block->window);
+  const HINSTANCE instance = FieldToHandle<HINSTANCE>(block->instance);
+  if (context->channels != 1 && context->channels != 2) return 1;  // the module declares mono and stereo only
+  const long n = SelectedFrames(context);
+  RunBuffers buffers;
+  if (!AllocateBuffers(buffers, n > 0 ? static_cast<std::size_t>(n) : 0)) {
+    buffers.memory.ReleaseAll();
+    lock.Unlock();
+    MessageBoxA(owner, kMemoryMessage, context->caption, MB_OK | MB_ICONSTOP);
+    return 1;
+  }
+  block->values = ResultField(buffers.valuesBlock, buffers.values);
+  block->flags = ResultField(buffers.flagsBlock, buffers.flags);
+  const bool completed = AnalyseSelection(context, buffers, n, *block);
+  buffers.memory.Free(buffers.workBlock);
+  buffers.memory.Free(buffers.sourceBlock);
+  ShowResults(lock, context, owner, instance, completed);
   return completed ? 0 : 1;
 }
 
