@@ -7,6 +7,7 @@
 #include "frame/dialogs.h"
 #include "frame/messages.h"
 #include "frame/paramblock.h"
+#include "frame/stages.h"
 #include "frame/xfm.h"
 #include "timfile/filter_interface.h"
 #include "timfile/tim_format.h"
@@ -209,12 +210,11 @@ WORD WINAPI QueryVornFilter(FilterDescriptor* d) {
 }
 
 BOOL WINAPI FilterUnderstandsFormat(LPCSTR path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  Staging staging;
+  HANDLE file = staging.OpenFile(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
   if (file == INVALID_HANDLE_VALUE) return 0;
   uint8_t magic[4];
-  const bool tim = ReadExactly(file, magic, sizeof magic) && TimHasMagic(magic);
-  CloseHandle(file);
-  return tim ? 1 : 0;
+  return ReadExactly(file, magic, sizeof magic) && TimHasMagic(magic) ? 1 : 0;
 }
 
 DWORD WINAPI FilterGetOptions(HWND owner, HINSTANCE instance, LONG, WORD, WORD, DWORD option) {
@@ -360,30 +360,24 @@ HANDLE WINAPI OpenFilterOutput(LPCSTR path, LONG rate, WORD bits, WORD channels,
                                DWORD option) {
   // Only 16-bit mono audio is taken, and nothing is created for anything else.
   if (channels != 1 || bits != 16 || rate <= 0 || byteCount < 0 || path == nullptr) return nullptr;
-  HGLOBAL handle = GlobalAlloc(GHND, sizeof(OutputState));
-  if (handle == nullptr) return nullptr;
-  bool opened = false;
-  {
-    BlockLock lock(handle);
-    if (auto* out = lock.as<OutputState>()) {
-      out->mode = static_cast<WORD>(NormalOption(option) - 1);
-      out->samples = byteCount / 2;
-      out->length = TimRecordLength(out->samples);
-      out->rate = rate;
-      out->returned = TimReturned{};
-      out->file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (out->file != INVALID_HANDLE_VALUE) {
-        uint8_t header[kTimHeaderBytes];
-        TimBuildHeader(out->mode, rate, out->length, header);
-        opened = WriteAll(out->file, header, sizeof header);
-        if (!opened) CloseHandle(out->file);
-      }
-    }
-  }
-  if (!opened) {
-    GlobalFree(handle);
-    return nullptr;
-  }
+  // The state and the file are staged: whatever fails on the way gives both back.
+  Staging staging;
+  HGLOBAL handle = staging.Alloc(sizeof(OutputState), GHND);
+  auto* out = handle ? static_cast<OutputState*>(staging.Lock(handle)) : nullptr;
+  if (!out) return nullptr;
+  out->mode = static_cast<WORD>(NormalOption(option) - 1);
+  out->samples = byteCount / 2;
+  out->length = TimRecordLength(out->samples);
+  out->rate = rate;
+  out->returned = TimReturned{};
+  out->file = staging.OpenFile(path, GENERIC_WRITE, CREATE_ALWAYS);
+  if (out->file == INVALID_HANDLE_VALUE) return nullptr;
+  uint8_t header[kTimHeaderBytes];
+  TimBuildHeader(out->mode, rate, out->length, header);
+  if (!WriteAll(out->file, header, sizeof header)) return nullptr;
+  // Both belong to the host's output handle from here on.
+  staging.Release(out->file);
+  staging.Release(handle);
   if (bufferSize) *bufferSize = kChunkBytes;
   return handle;
 }
