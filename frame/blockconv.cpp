@@ -43,30 +43,38 @@ long OptimumFftSize(long filterFrames, long selectionFrames) {
 }
 
 float PeakMagnitude(std::span<const float> values, float peak) {
-  for (float v : values) peak = std::max(peak, std::fabs(v));
-  return peak;
+  // Eight running maxima side by side, so that they need not wait on one another.
+  float m[8] = {peak, peak, peak, peak, peak, peak, peak, peak};
+  std::size_t k = 0;
+  for (; k + 8 <= values.size(); k += 8)
+    for (int j = 0; j < 8; ++j) {
+      const float a = std::fabs(values[k + j]);
+      m[j] = a > m[j] ? a : m[j];
+    }
+  for (; k < values.size(); ++k) m[0] = std::max(m[0], std::fabs(values[k]));
+  return *std::max_element(m, m + 8);
 }
 
 long ConvertToSamples(std::span<const float> values, float factor, int16_t* out) {
   long saturated = 0;
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    const float r = values[k] * factor;
-    int s;
-    if (r >= 32767.5f) {
-      s = 32767;
-      ++saturated;
-    } else if (r <= -32767.5f) {
-      s = -32767;
-      ++saturated;
-    } else if (r == r) {
-      // Half away from zero, exactly: the fraction of a float below 2^15 is exact.
-      const int t = static_cast<int>(r);
-      const float f = r - static_cast<float>(t);
-      s = t + (f >= 0.5f) - (f <= -0.5f);
-    } else {
-      s = 0;
+  if (!std::isfinite(factor)) {
+    // No scale at all: zero stays zero (not NaN), everything else is limited.
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      const float r = values[k] * (std::isnan(factor) ? 0.0f : 1.0f);
+      out[k] = static_cast<int16_t>(r > 0 ? 32767 : r < 0 ? -32767 : 0);
+      saturated += r > 0 || r < 0;
     }
-    out[k] = static_cast<int16_t>(s);
+    return saturated;
+  }
+  // Half away from zero, exactly: the product is widened before the half is added.
+  // Written without branches so that the loop runs in vector registers.
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    const double p = static_cast<double>(values[k] * factor);
+    const double r = p == p ? p : 0.0;  // NaN
+    const double d = std::clamp(r + (r >= 0 ? 0.5 : -0.5), -32768.0, 32768.0);
+    const int t = static_cast<int>(d);
+    saturated += (t > 32767) | (t < -32767);
+    out[k] = static_cast<int16_t>(std::clamp(t, -32767, 32767));
   }
   return saturated;
 }

@@ -99,6 +99,9 @@ bool StateStore::SaveClipboard(const std::vector<portable::ClipboardItem>& items
   return true;
 }
 
-std::string StateStore::TempDirectory() const { return home_ + "/tmp"; }
+std::string StateStore::TempDirectory() const {
+  const char* dir = std::getenv("TMPDIR");
+  return dir && *dir ? dir : "/tmp";
+}
 
 }  // namespace tovrel::host

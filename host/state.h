@@ -32,6 +32,7 @@ class StateStore {
   std::vector<portable::ClipboardItem> LoadClipboard() const;
   bool SaveClipboard(const std::vector<portable::ClipboardItem>& items, std::string& error) const;
 
+  // Where modules' temporary files go: the host's temporary folder (TMPDIR, else /tmp).
   std::string TempDirectory() const;
 
  private:

@@ -1,8 +1,14 @@
 // Convolution from the command line: raw clipboard data, the run's figures in its JSON.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -56,6 +62,40 @@ TEST_F(ConvolveCommand, RunsWithTheClipboardResponseAndReportsItsFigures) {
   ASSERT_EQ(Run("clip load --raw '" + WriteWav("bad.wav", 1, {1, 2}, 400) + "'"), 0);
   EXPECT_EQ(Run("run convolve '" + doc + "' --json", &out), 1);
   EXPECT_NE(out.find("does not recognize\\nthe format of Clipboard Data."), std::string::npos) << out;
+}
+
+// Ctrl-C during the block loop: the run stops as cancelled, and its temporary file in
+// the host's temporary folder (TMPDIR) is gone.
+TEST_F(ConvolveCommand, InterruptedRunLeavesNoTemporaryFile) {
+  const std::string tmp = dir_ + "/tmp";
+  std::filesystem::create_directories(tmp);
+  std::vector<int16_t> x(2 * 48000 * 30), h(2 * 24000);
+  for (std::size_t k = 0; k < x.size(); ++k) x[k] = static_cast<int16_t>((k * 7919) % 4001 - 2000);
+  for (std::size_t k = 0; k < h.size(); ++k) h[k] = static_cast<int16_t>((k * 104729) % 2001 - 1000);
+  const std::string doc = WriteWav("long.wav", 2, x);
+  ASSERT_EQ(Run("clip load '" + WriteWav("h.wav", 2, h) + "'"), 0);
+  const std::string home = "TOVREL_HOME=" + dir_ + "/home", tmpdir = "TMPDIR=" + tmp;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    char* env[] = {const_cast<char*>(home.c_str()), const_cast<char*>(tmpdir.c_str()), nullptr};
+    const char* argv[] = {tovrel_.c_str(), "run", "Convolve with Clipboard", doc.c_str(), "--json", nullptr};
+    freopen("/dev/null", "w", stdout);
+    execve(tovrel_.c_str(), const_cast<char**>(argv), env);
+    _exit(127);
+  }
+  auto ours = [&] {
+    for (const auto& e : std::filesystem::directory_iterator(tmp))
+      if (e.path().filename().string().rfind("FLO", 0) == 0) return true;
+    return false;
+  };
+  bool seen = false;
+  for (int k = 0; k < 4000 && !(seen = ours()); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(seen) << "the run made no temporary file in TMPDIR";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_FALSE(ours());
 }
 
 }  // namespace

@@ -239,6 +239,7 @@ TEST_F(ConvolveTest, EveryModeMatchesTheDirectConvolution) {
     }
     EXPECT_TRUE(TempFolderEmpty(host)) << mc.name;
   }
+  EXPECT_EQ(host.store().TempDirectory(), folder_);  // the host's temporary folder is TMPDIR
 }
 
 TEST_F(ConvolveTest, RefusesClipboardDataItCannotUse) {
