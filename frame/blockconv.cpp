@@ -66,15 +66,24 @@ long ConvertToSamples(std::span<const float> values, float factor, int16_t* out)
     }
     return saturated;
   }
-  // Half away from zero, exactly: the product is widened before the half is added.
-  // Written without branches so that the loop runs in vector registers.
   for (std::size_t k = 0; k < values.size(); ++k) {
-    const double p = static_cast<double>(values[k] * factor);
-    const double r = p == p ? p : 0.0;  // NaN
-    const double d = std::clamp(r + (r >= 0 ? 0.5 : -0.5), -32768.0, 32768.0);
-    const int t = static_cast<int>(d);
-    saturated += (t > 32767) | (t < -32767);
-    out[k] = static_cast<int16_t>(std::clamp(t, -32767, 32767));
+    const float r = values[k] * factor;
+    int s;
+    if (r >= 32767.5f) {
+      s = 32767;
+      ++saturated;
+    } else if (r <= -32767.5f) {
+      s = -32767;
+      ++saturated;
+    } else if (r == r) {
+      // Half away from zero, exactly: the fraction of a float below 2^15 is exact.
+      const int t = static_cast<int>(r);
+      const float f = r - static_cast<float>(t);
+      s = t + (f >= 0.5f) - (f <= -0.5f);
+    } else {
+      s = 0;  // NaN
+    }
+    out[k] = static_cast<int16_t>(s);
   }
   return saturated;
 }
