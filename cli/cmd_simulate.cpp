@@ -4,7 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/documents.h"
-#include "host/json.h"
+#include "host/core/json.h"
 #include "host/simulate.h"
 
 namespace tovrel::cli {

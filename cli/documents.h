@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/app.h"
-#include "host/document.h"
+#include "host/core/document.h"
 #include "host/filter_driver.h"
 
 namespace tovrel::cli {

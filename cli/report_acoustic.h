@@ -8,8 +8,8 @@
 #include <string>
 
 #include "cli/app.h"
-#include "host/document.h"
-#include "host/json.h"
+#include "host/core/document.h"
+#include "host/core/json.h"
 #include "host/modules.h"
 #include "host/runner.h"
 

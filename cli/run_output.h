@@ -1,7 +1,7 @@
 // What a run shows a person, and what modules add to the JSON report.
 #pragma once
 
-#include "host/json.h"
+#include "host/core/json.h"
 #include "host/modules.h"
 #include "host/runner.h"
 

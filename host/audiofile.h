@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "host/document.h"
+#include "host/core/document.h"
 
 namespace tovrel::host {
 

@@ -15,13 +15,6 @@ namespace tovrel::host {
 
 namespace {
 
-constexpr LONG kMaxChunkBytes = 8192;
-// Item types asked for on reading: the host's special-data numbers.
-constexpr LONG kFirstItemType = 1;
-constexpr LONG kLastItemType = 255;
-// Longest item taken from a filter.
-constexpr DWORD kMaxItemBytes = 1 << 16;
-
 std::string Field(const char* text, std::size_t size) { return std::string(text, strnlen(text, size)); }
 
 std::string Upper(std::string s) {
@@ -43,15 +36,6 @@ std::string MessagesSince(std::size_t from) {
   }
   return text;
 }
-
-// Closes an input handle on every exit path.
-struct InputGuard {
-  const FileFilter& filter;
-  HANDLE handle;
-  ~InputGuard() {
-    if (handle) filter.closeInput(handle);
-  }
-};
 
 // A name beside the target that no file has yet; the file made under it is removed
 // unless kept. Nothing is created here: the filter creates the file, or refuses first.
@@ -79,39 +63,12 @@ struct TemporaryBeside {
 
 }  // namespace
 
-LONG FilterChunkBytes(LONG announced, int channels) {
-  const LONG frame = 2 * std::max(channels, 1);
-  LONG chunk = announced > 0 ? std::min(announced, kMaxChunkBytes) : kMaxChunkBytes;
-  chunk -= chunk % frame;
-  return std::max(chunk, frame);
-}
-
 std::unique_ptr<FileFilter> FileFilter::FromModule(const Module& module, std::string& error) {
   std::unique_ptr<FileFilter> f(new FileFilter(module));
-  auto query = ExportCast<QueryVornFilterFn>(module.Export("QueryVornFilter"));
-  const auto get = [&](auto& entry, const char* name) {
-    entry = ExportCast<std::remove_reference_t<decltype(entry)>>(module.Export(name));
-    if (!entry && error.empty()) error = "\"" + module.path() + "\" is not a file filter (no " + name + ")";
-  };
-  error.clear();
-  if (!query) error = "\"" + module.path() + "\" is not a file filter (no QueryVornFilter)";
-  get(f->understands, "FilterUnderstandsFormat");
-  get(f->getOptions, "FilterGetOptions");
-  get(f->openInput, "OpenFilterInput");
-  get(f->fileSize, "FilterGetFileSize");
-  get(f->read, "ReadFilterInput");
-  get(f->options, "FilterOptions");
-  get(f->optionsString, "FilterOptionsString");
-  get(f->canReadSpecial, "FilterCanReadSpecial");
-  get(f->readSpecial, "FilterReadSpecial");
-  get(f->closeInput, "CloseFilterInput");
-  get(f->openOutput, "OpenFilterOutput");
-  get(f->canWriteSpecial, "FilterCanWriteSpecial");
-  get(f->writeSpecial, "FilterWriteSpecial");
-  get(f->write, "WriteFilterOutput");
-  get(f->closeOutput, "CloseFilterOutput");
+  const std::string missing = f->Load([&module](const char* name) { return module.Export(name); });
+  error = missing.empty() ? "" : "\"" + module.path() + "\" is not a file filter (no " + missing + ")";
   if (!error.empty()) return nullptr;
-  f->queryResult_ = query(&f->descriptor_);
+  f->queryResult_ = f->query(&f->descriptor_);
   return f;
 }
 
@@ -162,55 +119,34 @@ FilterReadResult ReadWithFilter(const FileFilter& filter, const std::string& pat
   FilterReadResult r;
   const std::string kind = filter.description();
   const std::size_t journalAt = portable::Journal().size();
-  LONG rate = 0, bufferSize = 0;
-  WORD bits = 0, channels = 0;
-  InputGuard input{filter, filter.openInput(path.c_str(), &rate, &bits, &channels, portable::HostWindow(), &bufferSize)};
-  if (!input.handle) {
+  FilterRead read = ReadThroughFilter(filter, path, portable::HostWindow());
+  if (!read.opened) {
     const std::string said = MessagesSince(journalAt);
     r.error = path + ": " + (said.empty() ? "not a file the " + kind + " filter can read" : said);
     return r;
   }
-  if (bits != 16 || (channels != 1 && channels != 2) || rate <= 0) {
-    r.error = path + ": the " + kind + " filter delivers " + std::to_string(bits) + "-bit audio with " +
-              std::to_string(channels) + " channels at " + std::to_string(rate) +
+  if (read.bits != 16 || (read.channels != 1 && read.channels != 2) || read.rate <= 0) {
+    r.error = path + ": the " + kind + " filter delivers " + std::to_string(read.bits) + "-bit audio with " +
+              std::to_string(read.channels) + " channels at " + std::to_string(read.rate) +
               " Hz; documents are 16-bit mono or stereo";
     return r;
   }
-  const LONG total = filter.fileSize(input.handle);
-  const LONG frameBytes = 2 * channels;
-  if (total < 0 || total % frameBytes != 0) {
-    r.error = path + ": the " + kind + " filter announced " + std::to_string(total) + " bytes of audio";
+  if (!read.formatOk) {
+    r.error = path + ": the " + kind + " filter announced " + std::to_string(read.fileSize) + " bytes of audio";
     return r;
   }
-  Document doc = Document::Empty(rate, channels);
-  doc.samples.resize(static_cast<std::size_t>(total / 2));
-  auto* bytes = reinterpret_cast<BYTE*>(doc.samples.data());
-  const LONG chunk = FilterChunkBytes(bufferSize, channels);
-  for (LONG at = 0; at < total;) {
-    const LONG n = std::min(chunk, total - at);
-    if (filter.read(input.handle, bytes + at, n) != static_cast<DWORD>(n)) {
-      r.error = path + ": reading through the " + kind + " filter failed";
-      return r;
-    }
-    at += n;
+  if (!read.ok) {
+    r.error = path + ": reading through the " + kind + " filter failed";
+    return r;
   }
-
-  FilterData data;
-  data.filter = filter.name();
-  char optionText[256] = {};
-  data.option = filter.optionsString(input.handle, optionText);
-  optionText[sizeof optionText - 1] = '\0';
-  data.optionText = optionText;
-  for (LONG type = kFirstItemType; type <= kLastItemType; ++type) {
-    const DWORD size = filter.canReadSpecial(input.handle, type);
-    if (size == 0 || size > kMaxItemBytes) continue;
-    std::vector<char> buffer(size + 1, '\0');
-    if (filter.readSpecial(input.handle, type, buffer.data(), static_cast<LONG>(size)) == 0) continue;
-    data.items.push_back({type, static_cast<LONG>(size), std::string(buffer.data(), strnlen(buffer.data(), size))});
-  }
+  Document doc = Document::Empty(read.rate, read.channels);
+  doc.samples = std::move(read.samples);
   doc.SelectAll();
   r.doc = std::move(doc);
-  r.data = std::move(data);
+  r.data.filter = filter.name();
+  r.data.option = read.option;
+  r.data.optionText = std::move(read.optionText);
+  r.data.items = std::move(read.items);
   r.ok = true;
   return r;
 }
@@ -243,39 +179,17 @@ bool WriteWithFilter(const FileFilter& filter, const std::string& path, const Do
     return false;
   }
   const std::size_t journalAt = portable::Journal().size();
-  LONG bufferSize = 0;
-  HANDLE out = filter.openOutput(temp.path.c_str(), static_cast<LONG>(doc.sampleRate), 16, static_cast<WORD>(channels),
-                                 static_cast<LONG>(totalBytes), &bufferSize, option);
-  if (!out) {
+  const FilterWrite w = WriteThroughFilter(filter, temp.path, static_cast<LONG>(doc.sampleRate), channels,
+                                           doc.samples, option, sameFilter ? &data->items : nullptr);
+  if (!w.opened || !w.ok || !w.closed) {
     const std::string said = MessagesSince(journalAt);
-    error = path + ": " +
-            (said.empty() ? "the " + kind + " filter does not take a " + std::to_string(channels) +
-                                "-channel 16-bit document at " + std::to_string(doc.sampleRate) + " Hz"
-                          : said);
-    return false;
-  }
-  if (sameFilter) {
-    for (const FilterItem& item : data->items) {
-      if (!filter.canWriteSpecial(out, item.type)) continue;
-      // The item goes back in a buffer of the size announced on reading.
-      std::vector<char> buffer(static_cast<std::size_t>(std::max<LONG>(item.size, 1)), '\0');
-      std::memcpy(buffer.data(), item.text.data(), std::min(item.text.size(), buffer.size() - 1));
-      filter.writeSpecial(out, item.type, buffer.data(), item.size);
-    }
-  }
-  const auto* bytes = reinterpret_cast<const BYTE*>(doc.samples.data());
-  const LONG total = static_cast<LONG>(totalBytes);
-  const LONG chunk = FilterChunkBytes(bufferSize, channels);
-  bool ok = true;
-  if (total == 0) filter.write(out, bytes, 0);  // an empty document still ends its record
-  for (LONG at = 0; at < total && ok; at += chunk) {
-    const LONG n = std::min(chunk, total - at);
-    ok = filter.write(out, bytes + at, n) == static_cast<DWORD>(n);
-  }
-  const bool closed = filter.closeOutput(out) != 0;
-  if (!ok || !closed) {
-    const std::string said = MessagesSince(journalAt);
-    error = path + ": writing through the " + kind + " filter failed" + (said.empty() ? "" : ": " + said);
+    if (!w.opened)
+      error = path + ": " +
+              (said.empty() ? "the " + kind + " filter does not take a " + std::to_string(channels) +
+                                  "-channel 16-bit document at " + std::to_string(doc.sampleRate) + " Hz"
+                            : said);
+    else
+      error = path + ": writing through the " + kind + " filter failed" + (said.empty() ? "" : ": " + said);
     return false;
   }
   std::error_code ec;

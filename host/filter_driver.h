@@ -8,19 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "host/document.h"
+#include "host/core/document.h"
+#include "host/core/filter.h"
 #include "host/modules.h"
 #include "platform/portable/faces.h"
-#include "timfile/filter_interface.h"
 
 namespace tovrel::host {
-
-// One text item ("special data") of a file, as its filter offered it.
-struct FilterItem {
-  LONG type = 0;
-  LONG size = 0;     // the buffer size the filter announced, terminator included
-  std::string text;  // at most size - 1 characters
-};
 
 // What a document read through a filter carries besides its audio, so that saving it
 // through the same filter keeps what the file held.
@@ -32,7 +25,8 @@ struct FilterData {
 };
 
 // The filter interface of a loaded file-filter module.
-class FileFilter {
+// Its entry points are those of FilterEntries, all present once FromModule succeeded.
+class FileFilter : public FilterEntries {
  public:
   // Null, with the reason, when the module lacks an entry point of the interface.
   static std::unique_ptr<FileFilter> FromModule(const Module& module, std::string& error);
@@ -55,24 +49,6 @@ class FileFilter {
   const Module& module_;
   FilterDescriptor descriptor_{};
   WORD queryResult_ = 0;
-
- public:
-  // Entry points (all present once FromModule succeeded).
-  FilterUnderstandsFormatFn understands = nullptr;
-  FilterGetOptionsFn getOptions = nullptr;
-  OpenFilterInputFn openInput = nullptr;
-  FilterGetFileSizeFn fileSize = nullptr;
-  ReadFilterInputFn read = nullptr;
-  FilterOptionsFn options = nullptr;
-  FilterOptionsStringFn optionsString = nullptr;
-  FilterCanReadSpecialFn canReadSpecial = nullptr;
-  FilterReadSpecialFn readSpecial = nullptr;
-  CloseFilterInputFn closeInput = nullptr;
-  OpenFilterOutputFn openOutput = nullptr;
-  FilterCanWriteSpecialFn canWriteSpecial = nullptr;
-  FilterWriteSpecialFn writeSpecial = nullptr;
-  WriteFilterOutputFn write = nullptr;
-  CloseFilterOutputFn closeOutput = nullptr;
 };
 
 // The filters among the loaded modules, in module order. Modules that claim to be
@@ -110,9 +86,5 @@ struct FilterWriteOptions {
 // document or a write failed.
 bool WriteWithFilter(const FileFilter& filter, const std::string& path, const Document& doc, const FilterData* data,
                      std::string& error, const FilterWriteOptions& options = {});
-
-// The chunk size used with a filter's announced buffer size: at most 8192 bytes and a
-// whole number of frames.
-LONG FilterChunkBytes(LONG announced, int channels);
 
 }  // namespace tovrel::host

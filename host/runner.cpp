@@ -129,7 +129,7 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
   portable::SetUser(&user);
   const std::vector<int16_t> original = doc.samples;
   {
-    Session session(doc, module.title(), store.TempDirectory());
+    Session session(doc, module.title());
     XfmContext& ctx = session.context();
     ctx.paramHandle = block;
     ctx.instanceHandle = module.instance();
@@ -184,42 +184,15 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
         saveBlock();
       } else {
         saveBlock();
-        const long start = ctx.selStart;
-        const long end = ctx.selEnd;
         session.CancelAtReport(options.cancelAtReport);
         if (options.handleInterrupt) session.InstallInterruptHandler();
         if (options.faultsDuringRun) portable::ArmFaults(*options.faultsDuringRun);
-        rep.doResult = module.run(&ctx);
+        rep.doResult = session.Do(module.run, desc.kind);
         if (options.faultsDuringRun) portable::DisarmFaults();
         session.RemoveInterruptHandler();
 
         const long result = *rep.doResult;
         const bool wrote = session.wroteSamples();
-        const std::size_t channels = static_cast<std::size_t>(doc.channels);
-        if (desc.kind == kKindGenerator) {
-          if (wrote && result >= 0) {
-            // The result's frames stand in place of the selection.
-            std::vector<int16_t> merged(original.begin(),
-                                        original.begin() + static_cast<std::ptrdiff_t>(start * channels));
-            for (std::size_t k = 0; k < static_cast<std::size_t>(result) * channels; ++k) {
-              std::size_t at = static_cast<std::size_t>(start) * channels + k;
-              merged.push_back(at < doc.samples.size() ? doc.samples[at] : 0);
-            }
-            std::size_t after = static_cast<std::size_t>(end + 1) * channels;
-            if (after < original.size())
-              merged.insert(merged.end(), original.begin() + static_cast<std::ptrdiff_t>(after), original.end());
-            doc.samples = std::move(merged);
-            doc.selStart = start;
-            doc.selEnd = start + result - 1;
-          } else {
-            doc.samples = original;
-          }
-        } else if (desc.kind == kKindConvolver || desc.kind == kKindLiveConvolver) {
-          if (wrote && result >= 0) {
-            doc.selStart = start;
-            doc.selEnd = start + result - 1;
-          }
-        }
 
         // What the module said during the run decides how it ended.
         std::string errorText;
@@ -440,7 +413,7 @@ SettingsView PeekSettings(const Module& module, Document& doc, const StateStore&
   HGLOBAL block = GlobalAlloc(GHND, size ? size : 1);
   if (!block) return view;
   {
-    Session session(doc, module.title(), store.TempDirectory());
+    Session session(doc, module.title());
     XfmContext& ctx = session.context();
     ctx.paramHandle = block;
     ctx.instanceHandle = module.instance();

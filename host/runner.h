@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/document.h"
-#include "host/json.h"
+#include "host/core/document.h"
+#include "host/core/json.h"
 #include "host/modules.h"
 #include "host/state.h"
 #include "host/user.h"

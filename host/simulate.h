@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/document.h"
+#include "host/core/document.h"
 
 namespace tovrel::host {
 

@@ -1,5 +1,7 @@
 #include "host/state.h"
 
+#include "host/session.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -99,9 +101,6 @@ bool StateStore::SaveClipboard(const std::vector<portable::ClipboardItem>& items
   return true;
 }
 
-std::string StateStore::TempDirectory() const {
-  const char* dir = std::getenv("TMPDIR");
-  return dir && *dir ? dir : "/tmp";
-}
+std::string StateStore::TempDirectory() const { return TemporaryFolder(); }
 
 }  // namespace tovrel::host

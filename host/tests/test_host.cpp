@@ -8,8 +8,8 @@
 #include <filesystem>
 
 #include "host/audiofile.h"
-#include "host/document.h"
-#include "host/json.h"
+#include "host/core/document.h"
+#include "host/core/json.h"
 #include "host/state.h"
 #include "host/user.h"
 

@@ -9,7 +9,7 @@
 #include "frame/paramblock.h"
 #include "frame/stages.h"
 #include "frame/xfm.h"
-#include "timfile/filter_interface.h"
+#include "frame/filter_interface.h"
 #include "timfile/tim_format.h"
 
 TOVREL_EXPORT WORD WINAPI QueryVornFilter(FilterDescriptor* descriptor);

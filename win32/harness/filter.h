@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "win32/harness/report.h"
+#include "host/core/json.h"
 
 namespace harness {
 
@@ -13,6 +13,6 @@ bool IsFilterRun(int argc, char** argv);
 
 // Runs the filter mode; `frame` owns the options dialog, `reportWatch` adds what the
 // watch saw (dialogs, message boxes, help, beeps) to the report. The process exit code.
-int RunFilter(int argc, char** argv, HWND frame, void (*reportWatch)(JsonWriter&));
+int RunFilter(int argc, char** argv, HWND frame, void (*reportWatch)(tovrel::host::Json&));
 
 }  // namespace harness

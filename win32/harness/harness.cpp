@@ -41,13 +41,16 @@
 #include <vector>
 
 #include "frame/xfm.h"
+#include "host/core/json.h"
+#include "host/core/session.h"
+#include "host/core/wavfile.h"
 #include "win32/harness/filter.h"
-#include "win32/harness/report.h"
 #include "win32/harness/watch.h"
 
 namespace {
 
-using harness::JsonWriter;
+using tovrel::host::Document;
+using tovrel::host::Json;
 
 struct Options {
   std::string module;
@@ -68,169 +71,24 @@ struct Options {
   size_t samplesLimit = 65536;
 };
 
-// The document and what the callbacks saw.
-struct Host {
-  std::vector<BYTE> bytes;  // 16-bit interleaved PCM
-  long sampleRate = 44100;
-  WORD channels = 1;
-  LONG cancel = 0;
-  long cancelAfter = 0;
-  long progressCalls = 0;
-  LONG lastDone = 0, lastTotal = 0;
-  long endProgressCalls = 0;
-  long dialogInitCalls = 0;
-  long badCalls = 0;  // reads or writes outside the document
-  std::vector<std::string> status;
-  std::vector<std::string> tempFiles;
-  std::vector<std::string> errors;
+// The harness's front on the shared session: temporary files in Windows' temporary folder.
+class Win32Front : public tovrel::host::core::Front {
+ public:
+  std::string CreateTempFile(const std::string& prefix) override {
+    char dir[MAX_PATH], name[MAX_PATH];
+    if (!GetTempPathA(MAX_PATH, dir) || !GetTempFileNameA(dir, prefix.empty() ? "tov" : prefix.c_str(), 0, name))
+      return {};
+    return name;
+  }
 };
 
-Host g_host;
+// Problems of the harness itself (files it could not write, a clipboard it could not hold).
+std::vector<std::string> g_errors;
 
-LONG Frames() { return static_cast<LONG>(g_host.bytes.size() / (2u * g_host.channels)); }
-
-LONG WINAPI DialogInit(HWND, LONG) {
-  ++g_host.dialogInitCalls;
-  return 0;
-}
-
-LONG WINAPI ReadSamples(void* buffer, LONG offset, LONG count) {
-  if (!buffer || offset < 0 || count < 0) {
-    ++g_host.badCalls;
-    return 0;
-  }
-  LONG size = static_cast<LONG>(g_host.bytes.size());
-  LONG n = offset >= size ? 0 : (count < size - offset ? count : size - offset);
-  if (n < count) ++g_host.badCalls;
-  if (n > 0) std::memcpy(buffer, g_host.bytes.data() + offset, n);
-  if (n < count) std::memset(static_cast<BYTE*>(buffer) + n, 0, count - n);
-  return n;
-}
-
-SHORT WINAPI WriteSamples(const void* buffer, LONG offset, LONG count) {
-  if (!buffer || offset < 0 || count < 0) {
-    ++g_host.badCalls;
-    return 1;
-  }
-  size_t end = static_cast<size_t>(offset) + static_cast<size_t>(count);
-  if (end > g_host.bytes.size()) g_host.bytes.resize(end, 0);  // a write past the end lengthens the document
-  std::memcpy(g_host.bytes.data() + offset, buffer, count);
-  return 0;
-}
-
-LONG WINAPI Progress(LONG done, LONG total) {
-  ++g_host.progressCalls;
-  g_host.lastDone = done;
-  g_host.lastTotal = total;
-  if (g_host.cancelAfter > 0 && g_host.progressCalls >= g_host.cancelAfter) g_host.cancel = 1;
-  return 0;
-}
-
-LONG WINAPI StatusText(LPCSTR text, LONG) {
-  g_host.status.push_back(text ? text : "");
-  return 0;
-}
-
-LONG WINAPI EndProgress() {
-  ++g_host.endProgressCalls;
-  return 0;
-}
-
-LONG WINAPI TempFileName(LPCSTR prefix, LPSTR buffer) {
-  char dir[MAX_PATH];
-  if (!buffer || !GetTempPathA(MAX_PATH, dir) || !GetTempFileNameA(dir, prefix ? prefix : "tov", 0, buffer)) return 0;
-  g_host.tempFiles.push_back(buffer);
-  return 1;
-}
-
-LONG WINAPI DeleteSamples(LONG offset, LONG count) {
-  LONG size = static_cast<LONG>(g_host.bytes.size());
-  if (offset < 0 || count < 0 || offset > size || count > size - offset) {
-    ++g_host.badCalls;
-    return 1;
-  }
-  g_host.bytes.erase(g_host.bytes.begin() + offset, g_host.bytes.begin() + offset + count);
-  return 0;
-}
-
-LONG WINAPI InsertSamples(LONG offset, LONG count) {
-  LONG size = static_cast<LONG>(g_host.bytes.size());
-  if (offset < 0 || count < 0 || offset > size) {
-    ++g_host.badCalls;
-    return 1;
-  }
-  g_host.bytes.insert(g_host.bytes.begin() + offset, static_cast<size_t>(count), 0);
-  return 0;
-}
-
-bool ReadWhole(const std::string& path, std::vector<BYTE>& data) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  data.clear();
-  BYTE chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
-bool WriteWhole(const std::string& path, const void* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && ok;
-}
-
-DWORD Le32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<DWORD>(p[3]) << 24; }
-WORD Le16(const BYTE* p) { return static_cast<WORD>(p[0] | p[1] << 8); }
-void Put32(BYTE* p, DWORD v) { p[0] = v & 255, p[1] = v >> 8 & 255, p[2] = v >> 16 & 255, p[3] = v >> 24; }
-void Put16(BYTE* p, WORD v) { p[0] = v & 255, p[1] = v >> 8; }
-
-// Reads a 16-bit PCM WAV file, chunks in any order.
-bool LoadWav(const std::string& path, std::string& error) {
-  std::vector<BYTE> f;
-  if (!ReadWhole(path, f)) return error = "cannot read " + path, false;
-  if (f.size() < 12 || std::memcmp(f.data(), "RIFF", 4) || std::memcmp(f.data() + 8, "WAVE", 4)) {
-    return error = path + " is not a WAV file", false;
-  }
-  bool fmt = false;
-  for (size_t pos = 12; pos + 8 <= f.size();) {
-    DWORD size = Le32(&f[pos + 4]);
-    size_t body = pos + 8;
-    if (size > f.size() - body) size = static_cast<DWORD>(f.size() - body);
-    if (!std::memcmp(&f[pos], "fmt ", 4) && size >= 16) {
-      if (Le16(&f[body]) != 1 || Le16(&f[body + 14]) != 16) return error = path + " is not 16-bit PCM", false;
-      g_host.channels = Le16(&f[body + 2]);
-      g_host.sampleRate = static_cast<long>(Le32(&f[body + 4]));
-      if (g_host.channels != 1 && g_host.channels != 2) return error = path + " is neither mono nor stereo", false;
-      fmt = true;
-    } else if (!std::memcmp(&f[pos], "data", 4)) {
-      if (!fmt) return error = path + " has no format before its data", false;
-      g_host.bytes.assign(f.begin() + body, f.begin() + body + (size & ~1u));
-      return true;
-    }
-    pos = body + size + (size & 1);
-  }
-  return error = path + " has no data", false;
-}
-
-std::vector<BYTE> WavImage(const BYTE* data, size_t size, WORD channels, DWORD rate) {
-  std::vector<BYTE> w(44 + size);
-  std::memcpy(&w[0], "RIFF", 4);
-  Put32(&w[4], static_cast<DWORD>(size + 36));
-  std::memcpy(&w[8], "WAVEfmt ", 8);
-  Put32(&w[16], 16);
-  Put16(&w[20], 1);
-  Put16(&w[22], channels);
-  Put32(&w[24], rate);
-  Put32(&w[28], rate * channels * 2);
-  Put16(&w[32], static_cast<WORD>(channels * 2));
-  Put16(&w[34], 16);
-  std::memcpy(&w[36], "data", 4);
-  Put32(&w[40], static_cast<DWORD>(size));
-  if (size) std::memcpy(&w[44], data, size);
-  return w;
+Json Integers(const std::vector<int16_t>& samples) {
+  Json a = Json::array();
+  for (int16_t v : samples) a.push(static_cast<int>(v));
+  return a;
 }
 
 bool PutOnClipboard(HWND owner, UINT format, const void* data, size_t size) {
@@ -298,140 +156,98 @@ struct ClipboardHolder {
   }
 };
 
-void ReportClipboard(JsonWriter& j, HWND owner, const Options& opt) {
-  j.Key("clipboard");
-  j.BeginObject();
+Json ReportClipboard(HWND owner, const Options& opt) {
+  Json j = Json::object();
   if (!OpenClipboard(owner)) {
-    j.Key("error");
-    j.String("cannot open the clipboard");
-    j.EndObject();
-    return;
+    j["error"] = "cannot open the clipboard";
+    return j;
   }
-  j.Key("formats");
-  j.BeginArray();
-  for (UINT f = EnumClipboardFormats(0); f; f = EnumClipboardFormats(f)) j.Int(f);
-  j.EndArray();
+  Json formats = Json::array();
+  for (UINT f = EnumClipboardFormats(0); f; f = EnumClipboardFormats(f)) formats.push(f);
+  j["formats"] = formats;
   if (HANDLE h = GetClipboardData(CF_WAVE)) {
     SIZE_T size = GlobalSize(h);
     const BYTE* p = static_cast<const BYTE*>(GlobalLock(h));
-    j.Key("wave");
-    j.BeginObject();
-    j.Key("bytes");
-    j.Int(static_cast<long long>(size));
+    Json wave = Json::object();
+    wave["bytes"] = static_cast<long long>(size);
     if (p) {
-      if (size <= 262144) {
-        j.Key("hex");
-        j.Hex(p, size);
-      }
-      if (!opt.clipboardOut.empty() && !WriteWhole(opt.clipboardOut, p, size)) {
-        g_host.errors.push_back("cannot write " + opt.clipboardOut);
+      if (size <= 262144) wave["hex"] = tovrel::host::HexText(p, size);
+      if (!opt.clipboardOut.empty() && !tovrel::host::WriteFileBytes(opt.clipboardOut, p, size)) {
+        g_errors.push_back("cannot write " + opt.clipboardOut);
       }
       GlobalUnlock(h);
     }
-    j.EndObject();
+    j["wave"] = wave;
   }
   if (HANDLE h = GetClipboardData(CF_TEXT)) {
     if (const char* text = static_cast<const char*>(GlobalLock(h))) {
-      j.Key("text");
-      j.String(std::string(text, strnlen(text, GlobalSize(h))));
+      j["text"] = std::string(text, strnlen(text, GlobalSize(h)));
       GlobalUnlock(h);
     }
   }
   CloseClipboard();
-  j.EndObject();
+  return j;
 }
 
-void ReportWatch(JsonWriter& j) {
+void ReportWatch(Json& j) {
   const harness::Watch& w = harness::TheWatch();
-  j.Key("dialogs");
-  j.BeginArray();
+  Json dialogs = Json::array();
   for (const auto& d : w.dialogs) {
-    j.BeginObject();
-    j.Key("caption");
-    j.String(d.caption);
-    j.Key("controls");
-    j.BeginArray();
+    Json dj = Json::object();
+    dj["caption"] = d.caption;
+    Json controls = Json::array();
     for (const auto& c : d.controls) {
-      j.BeginObject();
-      j.Key("id");
-      j.Int(c.id);
-      j.Key("class");
-      j.String(c.cls);
-      j.Key("text");
-      j.String(c.text);
-      j.Key("visible");
-      j.Bool(c.visible);
-      j.Key("enabled");
-      j.Bool(c.enabled);
-      if (c.checked >= 0) {
-        j.Key("checked");
-        j.Int(c.checked);
-      }
+      Json cj = Json::object();
+      cj["id"] = c.id;
+      cj["class"] = c.cls;
+      cj["text"] = c.text;
+      cj["visible"] = c.visible;
+      cj["enabled"] = c.enabled;
+      if (c.checked >= 0) cj["checked"] = c.checked;
       if (!c.items.empty() || c.selected >= 0) {
-        j.Key("selected");
-        j.Int(c.selected);
-        j.Key("items");
-        j.BeginArray();
-        for (const auto& item : c.items) j.String(item);
-        j.EndArray();
+        cj["selected"] = c.selected;
+        Json items = Json::array();
+        for (const auto& item : c.items) items.push(item);
+        cj["items"] = items;
       }
-      j.EndObject();
+      controls.push(cj);
     }
-    j.EndArray();
-    j.Key("errors");
-    j.BeginArray();
-    for (const auto& e : d.errors) j.String(e);
-    j.EndArray();
-    j.Key("timedOut");
-    j.Bool(d.timedOut);
-    j.EndObject();
+    dj["controls"] = controls;
+    Json errors = Json::array();
+    for (const auto& e : d.errors) errors.push(e);
+    dj["errors"] = errors;
+    dj["timedOut"] = d.timedOut;
+    dialogs.push(dj);
   }
-  j.EndArray();
-  j.Key("systemDialogs");
-  j.BeginArray();
-  for (const auto& s : w.systemDialogs) j.String(s);
-  j.EndArray();
-  j.Key("messageBoxes");
-  j.BeginArray();
+  j["dialogs"] = dialogs;
+  Json system = Json::array();
+  for (const auto& s : w.systemDialogs) system.push(s);
+  j["systemDialogs"] = system;
+  Json boxes = Json::array();
   for (const auto& b : w.boxes) {
-    j.BeginObject();
-    j.Key("caption");
-    j.String(b.caption);
-    j.Key("text");
-    j.String(b.text);
-    j.Key("type");
-    j.Int(b.type);
-    j.Key("owned");
-    j.Bool(b.owned);
-    j.Key("shown");
-    j.Bool(b.shown);
-    j.Key("answer");
-    j.Int(b.answer);
-    j.EndObject();
+    Json bj = Json::object();
+    bj["caption"] = b.caption;
+    bj["text"] = b.text;
+    bj["type"] = b.type;
+    bj["owned"] = b.owned;
+    bj["shown"] = b.shown;
+    bj["answer"] = b.answer;
+    boxes.push(bj);
   }
-  j.EndArray();
-  j.Key("help");
-  j.BeginArray();
+  j["messageBoxes"] = boxes;
+  Json help = Json::array();
   for (const auto& h : w.help) {
-    j.BeginObject();
-    j.Key("file");
-    j.String(h.file);
-    j.Key("command");
-    j.Int(h.command);
-    if (h.command == HELP_KEY) {
-      j.Key("key");
-      j.String(h.key);
-    } else {
-      j.Key("data");
-      j.Int(static_cast<long long>(h.data));
-    }
-    j.EndObject();
+    Json hj = Json::object();
+    hj["file"] = h.file;
+    hj["command"] = h.command;
+    if (h.command == HELP_KEY) hj["key"] = h.key;
+    else hj["data"] = static_cast<long long>(h.data);
+    help.push(hj);
   }
-  j.EndArray();
-  j.Key("beeps");
-  j.BeginArray();
-  for (UINT b : w.beeps) j.Int(b);
-  j.EndArray();
+  j["help"] = help;
+  Json beeps = Json::array();
+  for (UINT b : w.beeps) beeps.push(b);
+  j["beeps"] = beeps;
 }
 
 bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
@@ -555,22 +371,24 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, opt, error)) return Fail(error);
   harness::Watch& watch = harness::TheWatch();
   watch.batch = opt.batch;
-  g_host.cancelAfter = opt.cancelAfter;
 
   // The document.
+  Document doc;
   if (!opt.input.empty()) {
-    if (!LoadWav(opt.input, error)) return Fail(error);
+    if (!tovrel::host::ReadWavFile(opt.input, doc, error)) return Fail(error);
   } else {
-    g_host.sampleRate = opt.rate;
-    g_host.channels = static_cast<WORD>(opt.channels);
-    g_host.bytes.assign(static_cast<size_t>(opt.newFrames) * 2 * opt.channels, 0);
+    doc = Document::Empty(opt.rate, opt.channels);
+    doc.samples.assign(static_cast<size_t>(opt.newFrames) * opt.channels, 0);
+    doc.SelectAll();
   }
-  LONG selStart = 0, selEnd = Frames() - 1;
   if (!opt.selection.empty()) {
-    if (std::sscanf(opt.selection.c_str(), "%ld:%ld", &selStart, &selEnd) != 2 || selStart < 0 ||
-        selEnd < selStart - 1 || selEnd >= Frames()) {
+    long first = 0, last = 0;
+    if (std::sscanf(opt.selection.c_str(), "%ld:%ld", &first, &last) != 2 || first < 0 || last < first - 1 ||
+        last >= doc.frames()) {
       return Fail("bad selection " + opt.selection);
     }
+    doc.selStart = first;
+    doc.selEnd = last;
   }
 
   HINSTANCE self = GetModuleHandleA(nullptr);
@@ -579,30 +397,26 @@ int main(int argc, char** argv) {
 
   HMODULE module = LoadLibraryA(opt.module.c_str());
   if (!module) return Fail("cannot load " + opt.module + " (error " + std::to_string(GetLastError()) + ")");
-  auto queryXfm = reinterpret_cast<QueryXfmFn>(reinterpret_cast<void*>(GetProcAddress(module, "QueryXfm")));
-  auto xfmInit = reinterpret_cast<XfmInitFn>(reinterpret_cast<void*>(GetProcAddress(module, "XfmInit")));
-  auto xfmSetup = reinterpret_cast<XfmSetupFn>(reinterpret_cast<void*>(GetProcAddress(module, "XfmSetup")));
-  auto xfmDo = reinterpret_cast<XfmDoFn>(reinterpret_cast<void*>(GetProcAddress(module, "XfmDo")));
-  auto xfmDestroy = reinterpret_cast<XfmDestroyFn>(reinterpret_cast<void*>(GetProcAddress(module, "XfmDestroy")));
+  auto queryXfm = ExportCast<QueryXfmFn>(GetProcAddress(module, "QueryXfm"));
+  auto xfmInit = ExportCast<XfmInitFn>(GetProcAddress(module, "XfmInit"));
+  auto xfmSetup = ExportCast<XfmSetupFn>(GetProcAddress(module, "XfmSetup"));
+  auto xfmDo = ExportCast<XfmDoFn>(GetProcAddress(module, "XfmDo"));
+  auto xfmDestroy = ExportCast<XfmDestroyFn>(GetProcAddress(module, "XfmDestroy"));
   if (!queryXfm || !xfmInit || !xfmSetup || !xfmDo || !xfmDestroy) return Fail(opt.module + " is no transform module");
   harness::StartWatching(module);
 
-  JsonWriter j;
-  j.BeginObject();
-  j.Key("module");
-  j.String(opt.module);
+  Json j = Json::object();
+  j["module"] = opt.module;
 
   // The dialog procedures, as the host and the frame fetch them: by ordinal and by name.
-  j.Key("exports");
-  j.BeginObject();
+  Json exports = Json::object();
   for (const char* name : {"DIALOGMsgProc", "DIALOGMsgProc2"}) {
     WORD ordinal = name[13] == '2' ? 101 : 100;
     FARPROC byName = GetProcAddress(module, name);
     FARPROC byOrdinal = GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
-    j.Key(name);
-    j.Bool(byName && byName == byOrdinal);
+    exports[name] = byName && byName == byOrdinal;
   }
-  j.EndObject();
+  j["exports"] = exports;
 
   // The descriptor, in memory larger than the record so that an overrun shows.
   BYTE descriptor[sizeof(XfmDescriptor) + 64] = {};
@@ -612,64 +426,39 @@ int main(int argc, char** argv) {
   XfmDescriptor desc;
   std::memcpy(&desc, descriptor, sizeof desc);
   desc.title[sizeof desc.title - 1] = '\0';
-  j.Key("query");
-  j.BeginObject();
-  j.Key("result");
-  j.Int(queryResult);
-  j.Key("descriptor");
-  j.Hex(descriptor, sizeof(XfmDescriptor));
-  j.Key("overrun");
-  j.Bool(overrun);
-  j.EndObject();
+  Json query = Json::object();
+  query["result"] = queryResult;
+  query["descriptor"] = tovrel::host::HexText(descriptor, sizeof(XfmDescriptor));
+  query["overrun"] = overrun;
+  j["query"] = query;
 
-  // The context, as the host lays it out.
-  static BYTE contextMemory[512];
-  auto* ctx = reinterpret_cast<XfmContext*>(contextMemory);
-  std::string caption = desc.title;
-  ctx->channels = g_host.channels;
-  ctx->bitsPerSample = 16;
-  ctx->sampleRate = g_host.sampleRate;
+  // The context, as the host lays it out, and the callbacks behind it.
+  Win32Front front;
+  tovrel::host::core::Session session(doc, desc.title, front);
+  session.CancelAtReport(opt.cancelAfter);
+  XfmContext* ctx = &session.context();
   DWORD paramSize = desc.paramSize;
   ctx->paramHandle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, paramSize ? paramSize : 1);
-  ctx->selStart = selStart;
-  ctx->selEnd = selEnd;
-  ctx->caption = caption.c_str();
-  ctx->dialogInit = DialogInit;
-  ctx->readSamples = ReadSamples;
-  ctx->writeSamples = WriteSamples;
-  ctx->cancelFlag = &g_host.cancel;
-  ctx->progress = Progress;
-  ctx->statusText = StatusText;
-  ctx->endProgress = EndProgress;
   ctx->batchIndex = static_cast<SHORT>(opt.batch ? 0 : -1);
-  ctx->batchShowDialogs = 0;
-  ctx->tempFileName = TempFileName;
   ctx->instanceHandle = self;
-  ctx->deleteSamples = DeleteSamples;
-  ctx->insertSamples = InsertSamples;
 
-  auto blockBytes = [&](const char* key) {
-    j.Key(key);
+  auto blockBytes = [&]() -> Json {
     const void* p = GlobalLock(ctx->paramHandle);
-    if (p) {
-      j.Hex(p, paramSize);
-      GlobalUnlock(ctx->paramHandle);
-    } else {
-      j.Null();
-    }
+    if (!p) return Json();
+    Json hex = tovrel::host::HexText(p, paramSize);
+    GlobalUnlock(ctx->paramHandle);
+    return hex;
   };
 
   BOOL initResult = xfmInit(ctx);
-  j.Key("init");
-  j.BeginObject();
-  j.Key("result");
-  j.Int(initResult);
-  blockBytes("params");
-  j.EndObject();
+  Json init = Json::object();
+  init["result"] = initResult;
+  init["params"] = blockBytes();
+  j["init"] = init;
 
   if (!opt.paramsIn.empty()) {
-    std::vector<BYTE> block;
-    if (!ReadWhole(opt.paramsIn, block) || block.size() != paramSize) {
+    std::vector<uint8_t> block;
+    if (!tovrel::host::ReadFileBytes(opt.paramsIn, block) || block.size() != paramSize) {
       return Fail("parameter block " + opt.paramsIn + " must hold " + std::to_string(paramSize) + " bytes");
     }
     void* p = GlobalLock(ctx->paramHandle);
@@ -685,8 +474,8 @@ int main(int argc, char** argv) {
     }
   }
   if (!opt.clipboardIn.empty()) {
-    std::vector<BYTE> wav;
-    if (!ReadWhole(opt.clipboardIn, wav) || !PutOnClipboard(frame, CF_WAVE, wav.data(), wav.size())) {
+    std::vector<uint8_t> wav;
+    if (!tovrel::host::ReadFileBytes(opt.clipboardIn, wav) || !PutOnClipboard(frame, CF_WAVE, wav.data(), wav.size())) {
       return Fail("cannot put " + opt.clipboardIn + " on the clipboard");
     }
   }
@@ -695,145 +484,88 @@ int main(int argc, char** argv) {
     return Fail("cannot put the text on the clipboard");
   }
   ClipboardHolder holder;
-  if (opt.busyClipboard && !holder.Start()) g_host.errors.push_back("cannot hold the clipboard open");
+  if (opt.busyClipboard && !holder.Start()) g_errors.push_back("cannot hold the clipboard open");
 
-  std::vector<BYTE> before = g_host.bytes;
-  WORD setupResult = 0;
   bool runDo = opt.run && initResult;
-  j.Key("setup");
   if (opt.run && opt.setup) {
-    setupResult = xfmSetup(frame, module, ctx);
+    WORD setupResult = xfmSetup(frame, module, ctx);
     runDo = runDo && setupResult != 0;
-    j.BeginObject();
-    j.Key("result");
-    j.Int(setupResult);
-    j.EndObject();
+    Json setup = Json::object();
+    setup["result"] = setupResult;
+    j["setup"] = setup;
   } else {
-    j.Null();
+    j["setup"] = nullptr;
   }
 
-  // A generator's selection is replaced by the length it announced; should the run fail,
-  // the document is restored.
-  bool generator = desc.kind == kKindGenerator;
-  LONG announced = ctx->outputLengthSet ? ctx->outputLength : -1;
-  if (runDo && generator && announced >= 0) {
-    size_t frameBytes = 2u * g_host.channels;
-    size_t first = static_cast<size_t>(ctx->selStart) * frameBytes;
-    size_t old = static_cast<size_t>(ctx->selEnd - ctx->selStart + 1) * frameBytes;
-    g_host.bytes.erase(g_host.bytes.begin() + first, g_host.bytes.begin() + first + old);
-    g_host.bytes.insert(g_host.bytes.begin() + first, static_cast<size_t>(announced) * frameBytes, 0);
-    ctx->selEnd = ctx->selStart + announced - 1;
-  }
-  j.Key("do");
+  // What the result does to the document and the selection is the shared rule.
   if (runDo) {
-    LONG doResult = xfmDo(ctx);
-    if (generator && announced >= 0 && doResult != announced) {
-      g_host.bytes = before;
-      ctx->selStart = selStart;
-      ctx->selEnd = selEnd;
-    } else if (generator || desc.kind == kKindConvolver || desc.kind == kKindLiveConvolver) {
-      ctx->selEnd = ctx->selStart + doResult - 1;
-    }
-    j.BeginObject();
-    j.Key("result");
-    j.Int(doResult);
-    j.EndObject();
+    Json done = Json::object();
+    done["result"] = static_cast<long>(session.Do(xfmDo, desc.kind));
+    j["do"] = done;
   } else {
-    j.Null();
+    j["do"] = nullptr;
   }
   holder.Stop();
 
   BOOL destroyResult = xfmDestroy(ctx);
-  j.Key("destroy");
-  j.BeginObject();
-  j.Key("result");
-  j.Int(destroyResult);
-  j.EndObject();
-  blockBytes("params");
+  Json destroy = Json::object();
+  destroy["result"] = destroyResult;
+  j["destroy"] = destroy;
+  j["params"] = blockBytes();
   if (!opt.paramsOut.empty()) {
     const void* p = GlobalLock(ctx->paramHandle);
-    if (!p || !WriteWhole(opt.paramsOut, p, paramSize)) g_host.errors.push_back("cannot write " + opt.paramsOut);
+    if (!p || !tovrel::host::WriteFileBytes(opt.paramsOut, p, paramSize)) g_errors.push_back("cannot write " + opt.paramsOut);
     if (p) GlobalUnlock(ctx->paramHandle);
   }
 
-  j.Key("context");
-  j.BeginObject();
-  j.Key("selStart");
-  j.Int(ctx->selStart);
-  j.Key("selEnd");
-  j.Int(ctx->selEnd);
-  j.Key("outputLengthSet");
-  j.Int(ctx->outputLengthSet);
-  j.Key("outputLength");
-  j.Int(ctx->outputLength);
-  j.EndObject();
+  Json context = Json::object();
+  context["selStart"] = static_cast<long>(ctx->selStart);
+  context["selEnd"] = static_cast<long>(ctx->selEnd);
+  context["outputLengthSet"] = static_cast<long>(ctx->outputLengthSet);
+  context["outputLength"] = static_cast<long>(ctx->outputLength);
+  j["context"] = context;
 
-  j.Key("document");
-  j.BeginObject();
-  j.Key("sampleRate");
-  j.Int(g_host.sampleRate);
-  j.Key("channels");
-  j.Int(g_host.channels);
-  j.Key("frames");
-  j.Int(Frames());
-  size_t sampleCount = g_host.bytes.size() / 2;
-  if (sampleCount <= opt.samplesLimit) {
-    std::vector<int16_t> samples(sampleCount);
-    if (sampleCount) std::memcpy(samples.data(), g_host.bytes.data(), sampleCount * 2);
-    j.Key("samples");
-    j.Samples(samples.data(), sampleCount);
-  }
-  j.EndObject();
-  if (!opt.out.empty()) {
-    std::vector<BYTE> wav = WavImage(g_host.bytes.data(), g_host.bytes.size(), g_host.channels,
-                                     static_cast<DWORD>(g_host.sampleRate));
-    if (!WriteWhole(opt.out, wav.data(), wav.size())) g_host.errors.push_back("cannot write " + opt.out);
-  }
+  Json document = Json::object();
+  document["sampleRate"] = doc.sampleRate;
+  document["channels"] = doc.channels;
+  document["frames"] = doc.frames();
+  if (doc.samples.size() <= opt.samplesLimit) document["samples"] = Integers(doc.samples);
+  j["document"] = document;
+  if (!opt.out.empty() && !tovrel::host::WriteWavFile(opt.out, doc)) g_errors.push_back("cannot write " + opt.out);
 
-  ReportClipboard(j, frame, opt);
+  j["clipboard"] = ReportClipboard(frame, opt);
   ReportWatch(j);
 
-  j.Key("status");
-  j.BeginArray();
-  for (const auto& s : g_host.status) j.String(s);
-  j.EndArray();
-  j.Key("progress");
-  j.BeginObject();
-  j.Key("calls");
-  j.Int(g_host.progressCalls);
-  j.Key("done");
-  j.Int(g_host.lastDone);
-  j.Key("total");
-  j.Int(g_host.lastTotal);
-  j.EndObject();
-  j.Key("endProgress");
-  j.Int(g_host.endProgressCalls);
-  j.Key("dialogInit");
-  j.Int(g_host.dialogInitCalls);
-  j.Key("badCalls");
-  j.Int(g_host.badCalls);
-  j.Key("tempFiles");
-  j.BeginArray();
-  for (const auto& t : g_host.tempFiles) j.String(t);
-  j.EndArray();
-  j.Key("errors");
-  j.BeginArray();
-  for (const auto& e : g_host.errors) j.String(e);
-  for (const auto& e : watch.errors) j.String(e);
-  j.EndArray();
-  j.EndObject();
+  Json status = Json::array();
+  for (const auto& s : session.statusTexts()) status.push(s);
+  j["status"] = status;
+  Json progress = Json::object();
+  progress["calls"] = session.progressReports();
+  progress["done"] = static_cast<long>(session.lastDone());
+  progress["total"] = static_cast<long>(session.lastTotal());
+  j["progress"] = progress;
+  j["endProgress"] = session.endProgressCalls();
+  j["dialogInit"] = session.dialogInitCalls();
+  j["badCalls"] = session.badCalls();
+  Json temps = Json::array();
+  for (const auto& t : session.tempFiles()) temps.push(t);
+  j["tempFiles"] = temps;
+  Json errors = Json::array();
+  for (const auto& e : g_errors) errors.push(e);
+  for (const auto& e : watch.errors) errors.push(e);
+  j["errors"] = errors;
 
   harness::StopWatching();
   GlobalFree(ctx->paramHandle);
   FreeLibrary(module);
   DestroyWindow(frame);
 
-  std::string text = j.text() + "\n";
+  std::string text = j.dump() + "\n";
   if (opt.json.empty()) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
-  } else if (!WriteWhole(opt.json, text.data(), text.size())) {
+  } else if (!tovrel::host::WriteFileBytes(opt.json, text.data(), text.size())) {
     return Fail("cannot write " + opt.json);
   }
-  return g_host.errors.empty() && watch.errors.empty() ? 0 : 3;
+  return g_errors.empty() && watch.errors.empty() ? 0 : 3;
 }

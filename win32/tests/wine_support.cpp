@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "frame/xfm.h"
+#include "host/core/wavfile.h"
 
 extern char** environ;
 
@@ -417,56 +418,19 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
 }
 
 bool ReadWav(const std::string& path, Wav& wav, std::string& error) {
-  std::string f = Slurp(path);
-  if (f.size() < 12 || f.compare(0, 4, "RIFF") != 0 || f.compare(8, 4, "WAVE") != 0) {
-    error = path + " is not a WAV file";
-    return false;
-  }
-  bool fmt = false;
-  for (size_t pos = 12; pos + 8 <= f.size();) {
-    uint32_t size = U32(f, pos + 4);
-    size_t body = pos + 8;
-    if (f.compare(pos, 4, "fmt ") == 0) {
-      wav.channels = U16(f, body + 2);
-      wav.sampleRate = static_cast<long>(U32(f, body + 4));
-      wav.bits = U16(f, body + 14);
-      fmt = true;
-    } else if (f.compare(pos, 4, "data") == 0) {
-      if (!fmt || wav.bits != 16) {
-        error = path + " holds no 16-bit data";
-        return false;
-      }
-      size_t n = std::min<size_t>(size, f.size() - body) / 2;
-      wav.samples.resize(n);
-      for (size_t i = 0; i < n; ++i) wav.samples[i] = static_cast<int16_t>(U16(f, body + 2 * i));
-      return true;
-    }
-    pos = body + size + (size & 1);
-  }
-  error = path + " has no data chunk";
-  return false;
+  host::Document doc;
+  if (!host::ReadWavFile(path, doc, error)) return false;
+  wav.channels = doc.channels;
+  wav.sampleRate = doc.sampleRate;
+  wav.bits = 16;
+  wav.samples = std::move(doc.samples);
+  return true;
 }
 
 bool WriteWav(const std::string& path, const Wav& wav) {
-  auto put16 = [](std::string& s, uint16_t v) { s += static_cast<char>(v & 255), s += static_cast<char>(v >> 8); };
-  auto put32 = [&](std::string& s, uint32_t v) { put16(s, v & 0xFFFF), put16(s, static_cast<uint16_t>(v >> 16)); };
-  uint32_t data = static_cast<uint32_t>(wav.samples.size() * 2);
-  std::string s = "RIFF";
-  put32(s, data + 36);
-  s += "WAVEfmt ";
-  put32(s, 16);
-  put16(s, 1);
-  put16(s, static_cast<uint16_t>(wav.channels));
-  put32(s, static_cast<uint32_t>(wav.sampleRate));
-  put32(s, static_cast<uint32_t>(wav.sampleRate * wav.channels * 2));
-  put16(s, static_cast<uint16_t>(wav.channels * 2));
-  put16(s, 16);
-  s += "data";
-  put32(s, data);
-  for (int16_t v : wav.samples) put16(s, static_cast<uint16_t>(v));
-  std::ofstream f(path, std::ios::binary);
-  f.write(s.data(), static_cast<std::streamsize>(s.size()));
-  return static_cast<bool>(f);
+  host::Document doc = host::Document::Empty(wav.sampleRate, wav.channels);
+  doc.samples = wav.samples;
+  return host::WriteWavFile(path, doc);
 }
 
 PeImage ReadPe(const std::string& path) {

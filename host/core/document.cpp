@@ -1,4 +1,4 @@
-#include "host/document.h"
+#include "host/core/document.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "host/json.h"
+#include "host/core/json.h"
 
 #include <cmath>
 #include <cstdio>
@@ -27,9 +27,24 @@ const Json* Json::find(const std::string& key) const {
   return nullptr;
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at s[k], 0 when there is none.
+std::size_t Utf8Length(const std::string& s, std::size_t k) {
+  const auto c = static_cast<unsigned char>(s[k]);
+  std::size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+  if (n == 0 || k + n > s.size()) return 0;
+  for (std::size_t i = 1; i < n; ++i)
+    if ((static_cast<unsigned char>(s[k + i]) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+}  // namespace
+
 std::string JsonQuote(const std::string& s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
+  for (std::size_t k = 0; k < s.size(); ++k) {
+    const auto c = static_cast<unsigned char>(s[k]);
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -37,7 +52,16 @@ std::string JsonQuote(const std::string& s) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (c < 0x20) {
+        if (c >= 0x80) {
+          // UTF-8 (paths, user input) passes; other bytes are Windows-1252 texts of the
+          // modules, written as Latin-1 code points.
+          if (std::size_t n = Utf8Length(s, k)) {
+            out.append(s, k, n);
+            k += n - 1;
+            break;
+          }
+        }
+        if (c < 0x20 || c >= 0x80) {
           char buf[8];
           std::snprintf(buf, sizeof buf, "\\u%04x", c);
           out += buf;
@@ -47,6 +71,18 @@ std::string JsonQuote(const std::string& s) {
     }
   }
   return out + "\"";
+}
+
+std::string HexText(const void* data, std::size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string s;
+  s.reserve(size * 2);
+  const auto* p = static_cast<const unsigned char*>(data);
+  for (std::size_t i = 0; i < size; ++i) {
+    s += digits[p[i] >> 4];
+    s += digits[p[i] & 15];
+  }
+  return s;
 }
 
 void Json::write(std::string& out) const {

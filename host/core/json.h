@@ -1,4 +1,4 @@
-// A small JSON value and writer for the host's machine-readable reports.
+// A small JSON value and writer for the machine-readable reports of both hosts.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +51,10 @@ class Json {
   std::variant<std::nullptr_t, bool, int64_t, double, std::string, Array, Object> value_;
 };
 
+// A JSON string: UTF-8 kept, other bytes above 0x7f (Windows-1252 texts) as \u00XX.
 std::string JsonQuote(const std::string& s);
+
+// Bytes as lower-case hexadecimal digits.
+std::string HexText(const void* data, std::size_t size);
 
 }  // namespace tovrel::host
