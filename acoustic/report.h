@@ -29,6 +29,17 @@ inline constexpr int kReportBytesPerChannel = 2000;
 std::string BuildReportText(const float* values, const char* flags, int channels,
                             bool noiseCorrection, float rtuUpper, float rtuLower);
 
+// Reads a report back: the inverse of BuildReportText. Values shown as "--" come back
+// invalid (flag 'n', value 0); the noise-correction line sets noiseCorrection (false
+// when it shows "--" throughout) and the noise flags. False when the text is not a report.
+struct ParsedReport {
+  AcousticResults results{};
+  int channels = 1;
+  bool noiseCorrection = false;
+  float rtuUpper = 0, rtuLower = 0;
+};
+bool ParseReportText(const std::string& text, ParsedReport& report);
+
 inline std::string BuildReportText(const AcousticResults& results, int channels,
                                    const AnalysisSettings& settings) {
   return BuildReportText(results.values, results.flags, channels, settings.noiseCorrection,

@@ -5,7 +5,6 @@
 
 #include "cli/commands.h"
 #include "cli/documents.h"
-#include "cli/report_acoustic.h"
 #include "cli/run_output.h"
 #include "host/runner.h"
 
@@ -112,10 +111,9 @@ int RunMain(App& app, const RunArgs& a) {
     host::Json j = host::ReportJson(*module, report);
     j["output"] = written ? host::Json(a.output) : host::Json();
     PrintModuleResultsJson(*module, report, j);
-    AddAcousticJson(*module, doc, report, j);
     std::printf("%s\n", j.dump().c_str());
   } else {
-    if (!PrintAcousticReport(*module, doc, report)) PrintResultDialogs(*module, report);
+    if (!PrintResultTexts(report)) PrintResultDialogs(*module, report);
     if (report.status != host::RunStatus::Completed) Fail(report.message);
     else if (report.documentChanged && a.output.empty())
       std::fprintf(stderr, "tovrel: the document changed (%ld frames now); it was not written: use -o FILE\n",

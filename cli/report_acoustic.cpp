@@ -2,12 +2,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "acoustic/acoustic/acoustic_block.h"
+#include "acoustic/octave.h"
 #include "acoustic/report.h"
-#include "acoustic/response.h"
 #include "frame/format.h"
 
 namespace tovrel::cli {
@@ -18,57 +18,41 @@ constexpr const char* kNames[kParameters] = {"C50", "C80", "D50", "TS", "EDT", "
                                              "RT30", "rRT30", "RTU", "rRTU"};
 constexpr const char* kUnits[kParameters] = {"dB", "dB", "%", "ms", "s", "s", "", "s", "", "s", ""};
 
-struct Analysis {
-  AnalysisSettings settings;
-  ResponseAnalysis result;
-  int channels;
-};
-
-std::optional<Analysis> Analyse(const host::Document& doc, const AnalysisSettings& settings) {
-  if (doc.channels != 1 && doc.channels != 2) return std::nullopt;
-  const long start = std::max(0L, doc.selStart);
-  const long end = std::min(doc.frames() - 1, doc.selEnd);
-  std::vector<int16_t> selection;
-  if (end >= start)
-    selection.assign(doc.samples.begin() + start * doc.channels, doc.samples.begin() + (end + 1) * doc.channels);
-  Analysis a{settings, AnalyseResponse(selection, doc.channels, static_cast<float>(doc.sampleRate), settings),
-             doc.channels};
-  if (a.result.outcome != ChannelOutcome::kCompleted) return std::nullopt;
-  return a;
-}
-
-// The analysis the run did: the acoustic module, completed, with the block it used.
-std::optional<Analysis> AnalyseRun(const host::Module& module, const host::Document& doc,
-                                   const host::RunReport& report) {
-  if (module.name() != "acoustic" || !report.doResult || *report.doResult != 0) return std::nullopt;
-  if (report.block.size() != sizeof(AcousticParams)) return std::nullopt;
-  AcousticParams block;
-  std::memcpy(&block, report.block.data(), sizeof block);
-  AnalysisSettings s;
-  s.rtuUpper = block.rtuUpper;
-  s.rtuLower = block.rtuLower;
-  s.threshold = static_cast<float>(block.threshold);
-  s.noiseCorrection = block.noiseCorrection != 0;
-  return Analyse(doc, s);
-}
-
-std::string Text(const Analysis& a) { return BuildReportText(a.result.results, a.channels, a.settings); }
-
+// The value as the report shows it: the shortest decimal that reads back as the float.
 host::Json Value(float v) {
   if (std::isinf(v)) return host::Json(v > 0 ? "inf" : "-inf");
-  return host::Json(static_cast<double>(v));
+  char text[32];
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(v));
+    if (std::strtof(text, nullptr) == v) break;
+  }
+  return host::Json(std::strtod(text, nullptr));
 }
 
-host::Json ToJson(const Analysis& a) {
-  const AcousticResults& r = a.result.results;
+// The text of the first result dialog that handed on an acoustic report.
+bool ReadReport(const host::RunReport& report, ParsedReport& parsed) {
+  for (const auto& text : report.resultTexts)
+    if (ParseReportText(text, parsed)) return true;
+  return false;
+}
+
+}  // namespace
+
+host::Json AcousticJson(const std::string& reportText, const std::vector<uint8_t>& block) {
+  ParsedReport a;
+  if (!ParseReportText(reportText, a)) return host::Json();
+  const AcousticResults& r = a.results;
   host::Json out = host::Json::object();
   host::Json settings = host::Json::object();
-  settings["rtuUpperDb"] = static_cast<double>(a.settings.rtuUpper);
-  settings["rtuLowerDb"] = static_cast<double>(a.settings.rtuLower);
-  settings["threshold"] = static_cast<long>(a.settings.threshold);
-  settings["noiseCorrection"] = a.settings.noiseCorrection;
+  settings["rtuUpperDb"] = static_cast<double>(a.rtuUpper);
+  settings["rtuLowerDb"] = static_cast<double>(a.rtuLower);
+  AcousticParams params{};
+  const bool haveBlock = block.size() == sizeof params;
+  if (haveBlock) std::memcpy(&params, block.data(), sizeof params);
+  settings["threshold"] = haveBlock ? host::Json(static_cast<long>(params.threshold)) : host::Json();
+  settings["noiseCorrection"] = a.noiseCorrection;
   out["settings"] = settings;
-  out["report"] = Text(a);
+  out["report"] = reportText;
   host::Json channels = host::Json::array();
   for (int c = 0; c < a.channels; ++c) {
     host::Json channel = host::Json::object();
@@ -78,8 +62,8 @@ host::Json ToJson(const Analysis& a) {
       host::Json jr = host::Json::object();
       jr["band"] = kReportRowLabels[row];
       jr["centreHz"] = row == 0 ? host::Json() : host::Json(static_cast<double>(kBandCentres[row - 1]));
-      jr["noiseCorrected"] = a.settings.noiseCorrection && r.flags[kNoiseFlagsOffset + row] == 'y';
-      host::Json params = host::Json::object();
+      jr["noiseCorrected"] = a.noiseCorrection && r.flags[kNoiseFlagsOffset + row] == 'y';
+      host::Json values = host::Json::object();
       for (int j = 0; j < kParameters; ++j) {
         const int k = c * kChannelValues + row * kParameters + j;
         const bool valid = r.flags[k] == 'y';
@@ -87,9 +71,9 @@ host::Json ToJson(const Analysis& a) {
         p["value"] = valid ? Value(r.values[k]) : host::Json();
         p["valid"] = valid;
         p["unit"] = kUnits[j];
-        params[kNames[j]] = p;
+        values[kNames[j]] = p;
       }
-      jr["parameters"] = params;
+      jr["parameters"] = values;
       rows.push(jr);
     }
     channel["rows"] = rows;
@@ -97,39 +81,6 @@ host::Json ToJson(const Analysis& a) {
   }
   out["channels"] = channels;
   return out;
-}
-
-}  // namespace
-
-std::optional<std::string> AcousticReportText(const host::Module& module, const host::Document& doc,
-                                              const host::RunReport& report) {
-  auto a = AnalyseRun(module, doc, report);
-  if (!a) return std::nullopt;
-  return Text(*a);
-}
-
-bool PrintAcousticReport(const host::Module& module, const host::Document& doc, const host::RunReport& report) {
-  auto text = AcousticReportText(module, doc, report);
-  if (!text) return false;
-  std::fwrite(text->data(), 1, text->size(), stdout);
-  std::fflush(stdout);
-  return true;
-}
-
-void AddAcousticJson(const host::Module& module, const host::Document& doc, const host::RunReport& report,
-                     host::Json& json) {
-  if (auto a = AnalyseRun(module, doc, report)) json["acoustic"] = ToJson(*a);
-}
-
-host::Json AcousticJson(const host::Document& doc) {
-  auto a = Analyse(doc, AnalysisSettings{});
-  return a ? ToJson(*a) : host::Json();
-}
-
-std::optional<std::string> AcousticReportText(const host::Document& doc) {
-  auto a = Analyse(doc, AnalysisSettings{});
-  if (!a) return std::nullopt;
-  return Text(*a);
 }
 
 bool PrintAcousticComparison(App& app, const host::RunOptions& options, const host::Document& recovered,
@@ -140,13 +91,16 @@ bool PrintAcousticComparison(App& app, const host::RunOptions& options, const ho
     Fail("the acoustical parameters module (acoustic) is not installed");
     return false;
   }
-  std::optional<Analysis> found[2];
+  ParsedReport found[2];
   const host::Document* docs[2] = {&recovered, &truth};
+  // The results dialog hands its report on when its button is pressed, which batch mode
+  // leaves no time for: the dialogs are confirmed by the scripted user instead.
+  host::RunOptions pressing = options;
+  pressing.batch = false;
   for (int i = 0; i < 2; ++i) {
     host::Document doc = *docs[i];
-    const host::RunReport report = host::RunCommand(*module, doc, options, app.store);
-    found[i] = AnalyseRun(*module, doc, report);
-    if (!found[i]) {
+    const host::RunReport report = host::RunCommand(*module, doc, pressing, app.store);
+    if (report.status != host::RunStatus::Completed || !ReadReport(report, found[i])) {
       Fail(report.message.empty() ? "\"" + module->title() + "\" did not complete" : report.message);
       return false;
     }
@@ -164,16 +118,22 @@ bool PrintAcousticComparison(App& app, const host::RunOptions& options, const ho
   std::string head = "   band  ";
   for (int j : kShown) column(head, kReportParameterLabels[j]);
   print(head);
-  auto cell = [](const Analysis& a, int row, int j) {
-    const int k = row * kParameters + j;
-    return a.result.results.flags[k] == 'y' ? FormatGeneral(a.result.results.values[k], 4) : std::string("--");
+  auto valid = [](const ParsedReport& a, int row, int j) {
+    return a.results.flags[row * kParameters + j] == 'y';
   };
-  const int rows = 1 + BandsAnalysed(static_cast<float>(recovered.sampleRate));
+  auto cell = [&valid](const ParsedReport& a, int row, int j) {
+    return valid(a, row, j) ? FormatGeneral(a.results.values[row * kParameters + j], 4) : std::string("--");
+  };
+  // The bands the response's rate has: every row up to the last with a value.
+  int rows = 1;
+  for (int row = 1; row < kRows; ++row)
+    for (int j = 0; j < kParameters; ++j)
+      if (valid(found[0], row, j) || valid(found[1], row, j)) rows = row + 1;
   for (int row = 0; row < rows; ++row) {
     std::string line = "   ";
     line += kReportRowLabels[row];
     line.resize(9, ' ');
-    for (int j : kShown) column(line, cell(*found[0], row, j) + " | " + cell(*found[1], row, j));
+    for (int j : kShown) column(line, cell(found[0], row, j) + " | " + cell(found[1], row, j));
     print(line);
   }
   return true;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cli/report_acoustic.h"
 #include "host/user.h"
 
 namespace tovrel::cli {
@@ -42,6 +43,29 @@ host::Json FieldValue(const std::string& text) {
   return v;
 }
 
+// Readers of result texts, by module: the JSON key and the reader (null when the text
+// is not one it reads).
+struct ResultReader {
+  const char* module;
+  const char* key;
+  host::Json (*read)(const std::string& text, const std::vector<uint8_t>& block);
+};
+constexpr ResultReader kResultReaders[] = {
+    {"acoustic", "acoustic", AcousticJson},
+};
+
+void AddResultTextsJson(const host::Module& module, const host::RunReport& report, host::Json& json) {
+  for (const auto& reader : kResultReaders) {
+    if (module.name() != reader.module) continue;
+    for (const auto& text : report.resultTexts) {
+      host::Json value = reader.read(text, report.block);
+      if (std::holds_alternative<std::nullptr_t>(value.value())) continue;
+      json[reader.key] = value;
+      break;
+    }
+  }
+}
+
 }  // namespace
 
 void PrintResultDialogs(const host::Module&, const host::RunReport& report) {
@@ -51,8 +75,8 @@ void PrintResultDialogs(const host::Module&, const host::RunReport& report) {
   }
 }
 
-// The figures of the result dialogs ("Label:" and the texts beside it on its row) and
-// the parameter block the run left, whatever the module.
+// The figures of the result dialogs ("Label:" and the texts beside it on its row), the
+// parameter block the run left, whatever the module, and what its result texts hold.
 void PrintModuleResultsJson(const host::Module& module, const host::RunReport& report, host::Json& json) {
   host::Json results = host::Json::object();
   for (const portable::DialogState* d : ResultDialogs(report)) {
@@ -72,6 +96,13 @@ void PrintModuleResultsJson(const host::Module& module, const host::RunReport& r
     block["fields"] = host::BlockJson(module.descriptor().typeString, report.block);
     json["parameterBlock"] = block;
   }
+  AddResultTextsJson(module, report, json);
+}
+
+bool PrintResultTexts(const host::RunReport& report) {
+  for (const auto& text : report.resultTexts) std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+  return !report.resultTexts.empty();
 }
 
 }  // namespace tovrel::cli

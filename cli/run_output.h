@@ -10,7 +10,11 @@ namespace tovrel::cli {
 // The texts of the result dialogs a run showed, on stderr.
 void PrintResultDialogs(const host::Module& module, const host::RunReport& report);
 
-// Results particular to a module (the acoustic report, say), added to the JSON object.
+// The texts the run's result dialogs handed on, on stdout; false when there were none.
+bool PrintResultTexts(const host::RunReport& report);
+
+// The figures of the result dialogs, the parameter block the run left, and what a
+// module's result texts hold (the acoustic report's values, say) under the module's key.
 void PrintModuleResultsJson(const host::Module& module, const host::RunReport& report, host::Json& json);
 
 }  // namespace tovrel::cli

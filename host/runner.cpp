@@ -225,6 +225,7 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
   }
   GlobalFree(block);
   portable::SetUser(nullptr);
+  rep.resultTexts = user.resultTexts();
   rep.journal = portable::Journal();
   rep.clipboard = portable::ClipboardContents();
   rep.after = Summarize(doc);
@@ -385,6 +386,9 @@ Json ReportJson(const Module& module, const RunReport& rep) {
   Json status_texts = Json::array();
   for (const auto& s : rep.statusTexts) status_texts.push(s);
   j["statusTexts"] = status_texts;
+  Json result_texts = Json::array();
+  for (const auto& s : rep.resultTexts) result_texts.push(s);
+  j["resultTexts"] = result_texts;
   return j;
 }
 

@@ -54,6 +54,7 @@ struct RunReport {
   std::vector<portable::Event> journal;
   std::vector<portable::ClipboardItem> clipboard;
   std::vector<std::string> statusTexts;
+  std::vector<std::string> resultTexts;  // handed on by result dialogs ("Copy to Clipboard")
   long progressReports = 0;
   std::vector<uint8_t> block;  // the parameter block after the run
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 namespace tovrel::host {
@@ -43,6 +44,17 @@ std::string OneLine(std::string text) {
   for (char& c : text)
     if (c == '\n' || c == '\r') c = ' ';
   return text;
+}
+
+// The button through which a result dialog hands its text on.
+bool IsCopyButton(const ControlState& c);
+
+// Presses a button; false when the press ended the dialog.
+bool Press(HWND dialog, int id) {
+  portable::Click(dialog, id);
+  for (HWND w : portable::OpenDialogs())
+    if (w == dialog) return true;
+  return false;
 }
 
 }  // namespace
@@ -236,17 +248,25 @@ void ScriptedUser::DialogIdle(HWND dialog, int round) {
     if (!portable::Click(dialog, IDCANCEL)) portable::PressCloseBox(dialog);
     return;
   }
+  bool copied = false;
   for (std::size_t k = 0; k < presses_.size(); ++k) {
     if (pressDone_[k]) continue;
     int index = FindControl(state, presses_[k], error);
     if (index < 0) continue;
     pressDone_[k] = true;
-    portable::Click(dialog, state.controls[index].id);
-    // The press may have ended the dialog.
-    bool open = false;
-    for (HWND w : portable::OpenDialogs()) open = open || w == dialog;
-    if (!open) return;
+    const bool copy = IsCopyButton(state.controls[index]);
+    if (copy ? !CopyResultText(dialog, state.controls[index].id, true) : !Press(dialog, state.controls[index].id))
+      return;
+    copied = copied || copy;
     state = portable::Inspect(dialog);
+  }
+  if (!copied) {
+    for (const auto& c : state.controls) {
+      if (!IsCopyButton(c)) continue;
+      if (!CopyResultText(dialog, c.id, false)) return;
+      state = portable::Inspect(dialog);
+      break;
+    }
   }
   for (const auto& c : state.controls) {
     if (c.defaultButton && c.enabled && c.visible) {
@@ -256,6 +276,30 @@ void ScriptedUser::DialogIdle(HWND dialog, int round) {
   }
   if (state.Find(IDOK)) portable::Click(dialog, IDOK);
   else portable::PressCloseBox(dialog);
+}
+
+namespace {
+bool IsCopyButton(const ControlState& c) {
+  return c.kind == ControlKind::PushButton && c.enabled && c.visible && NormalizeLabel(c.text) == "copy to clipboard";
+}
+}  // namespace
+
+bool ScriptedUser::CopyResultText(HWND dialog, int id, bool keepOnClipboard) {
+  // The text is the one the press placed; a busy clipboard leaves nothing to take.
+  if (!OpenClipboard(nullptr)) return keepOnClipboard ? Press(dialog, id) : true;
+  CloseClipboard();
+  const std::vector<portable::ClipboardItem> before = portable::ClipboardContents();
+  const bool open = Press(dialog, id);
+  const std::vector<portable::ClipboardItem> after = portable::ClipboardContents();
+  for (const auto& item : after) {
+    if (item.format != CF_TEXT) continue;
+    bool placed = true;
+    for (const auto& old : before) placed = placed && !(old.format == CF_TEXT && old.bytes == item.bytes);
+    const char* text = reinterpret_cast<const char*>(item.bytes.data());
+    if (placed) resultTexts_.emplace_back(text, strnlen(text, item.bytes.size()));
+  }
+  if (!keepOnClipboard) portable::LoadClipboard(before);
+  return open;
 }
 
 int ScriptedUser::MessageBox(const portable::MessageBoxEvent& box) {

@@ -52,9 +52,16 @@ class ScriptedUser : public portable::User {
   std::vector<std::string> Unused() const;
   // The settings dialog did not accept OK and was cancelled by us.
   bool refusedToClose() const { return refusedToClose_; }
+  // The texts the run's result dialogs handed over through their "Copy to Clipboard"
+  // button. The user presses it in every dialog that has one; unless asked to press it
+  // (--press), the clipboard is then put back as it was.
+  const std::vector<std::string>& resultTexts() const { return resultTexts_; }
 
  private:
   bool Apply(HWND dialog, const portable::DialogState& state, int index, const std::string& value);
+  // Presses the dialog's copy button and takes the text it placed; false when the press
+  // ended the dialog.
+  bool CopyResultText(HWND dialog, int id, bool keepOnClipboard);
 
   std::vector<ControlSetting> sets_;
   std::vector<bool> setDone_;
@@ -65,6 +72,7 @@ class ScriptedUser : public portable::User {
   bool printMessages_;
   std::string usageError_;
   bool refusedToClose_ = false;
+  std::vector<std::string> resultTexts_;
 };
 
 }  // namespace tovrel::host

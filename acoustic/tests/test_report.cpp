@@ -96,4 +96,49 @@ TEST(BuildReportText, LongestValuesFitTheClipboardBlock) {
   }
 }
 
+TEST(ParseReportText, ReadsBackWhatTheBuilderWrote) {
+  unsigned seed = 7;
+  auto random = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<float>(static_cast<int>(seed >> 8 & 0xffff) - 32768) * 0.37f;
+  };
+  for (int channels : {1, 2}) {
+    for (bool noise : {false, true}) {
+      AcousticResults r = Empty();
+      for (int i = 0; i < channels * kChannelValues; ++i) {
+        r.values[i] = i % 7 == 0 ? 0.0f : random() * (i % 3 == 0 ? 1e-6f : 1.0f);
+        r.flags[i] = i % 5 == 0 ? 'n' : 'y';
+      }
+      r.values[3] = -std::numeric_limits<float>::infinity();
+      for (int row = 0; row < kRows; ++row) r.flags[kNoiseFlagsOffset + row] = row % 2 ? 'y' : 'n';
+      AnalysisSettings s;
+      s.noiseCorrection = noise;
+      s.rtuUpper = -7.5f;
+      s.rtuLower = -31.25f;
+      const std::string text = BuildReportText(r, channels, s);
+      ParsedReport p;
+      ASSERT_TRUE(ParseReportText(text, p)) << channels << noise;
+      EXPECT_EQ(p.channels, channels);
+      EXPECT_EQ(p.noiseCorrection, noise);
+      EXPECT_EQ(p.rtuUpper, -7.5f);
+      EXPECT_EQ(p.rtuLower, -31.25f);
+      EXPECT_EQ(std::memcmp(p.results.flags, r.flags, static_cast<std::size_t>(channels) * kChannelValues), 0);
+      EXPECT_TRUE(std::isinf(p.results.values[3]) && p.results.values[3] < 0);
+      AnalysisSettings back;
+      back.noiseCorrection = p.noiseCorrection;
+      back.rtuUpper = p.rtuUpper;
+      back.rtuLower = p.rtuLower;
+      EXPECT_EQ(BuildReportText(p.results, p.channels, back), text);
+      // Anything else is no report: a cut text, a changed label, a value that is no number.
+      EXPECT_FALSE(ParseReportText(text.substr(0, text.size() - 2), p));
+      std::string changed = text;
+      changed.replace(changed.find("EDT [s]"), 3, "EDX");
+      EXPECT_FALSE(ParseReportText(changed, p));
+      changed = text;
+      changed.replace(changed.find("\t--\t"), 4, "\tx1\t");
+      EXPECT_FALSE(ParseReportText(changed, p));
+    }
+  }
+}
+
 }  // namespace

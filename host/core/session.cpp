@@ -187,40 +187,29 @@ LONG WINAPI Session::TempFileName(LPCSTR prefix, LPSTR buffer) {
 }
 
 LONG WINAPI Session::DeleteSamples(LONG byteOffset, LONG byteCount) {
-  Session* s = g_current;
-  if (!s) return 1;
-  std::lock_guard<std::mutex> lock(s->documentMutex_);
-  const std::size_t frameBytes = kBytesPerSample * static_cast<std::size_t>(s->doc_.channels);
-  auto& samples = s->doc_.samples;
-  const std::size_t total = samples.size() * kBytesPerSample;
-  if (byteOffset < 0 || byteCount < 0 || byteOffset % frameBytes || byteCount % frameBytes ||
-      static_cast<std::size_t>(byteOffset) + static_cast<std::size_t>(byteCount) > total) {
-    ++s->badCalls_;
-    return 1;
-  }
-  const std::size_t first = static_cast<std::size_t>(byteOffset) / kBytesPerSample;
-  const std::size_t count = static_cast<std::size_t>(byteCount) / kBytesPerSample;
-  samples.erase(samples.begin() + static_cast<std::ptrdiff_t>(first),
-                samples.begin() + static_cast<std::ptrdiff_t>(first + count));
-  s->wrote_ = true;
-  return 0;
+  return g_current ? g_current->Resize(byteOffset, byteCount, false) : 1;
 }
 
 LONG WINAPI Session::InsertSamples(LONG byteOffset, LONG byteCount) {
-  Session* s = g_current;
-  if (!s) return 1;
-  std::lock_guard<std::mutex> lock(s->documentMutex_);
-  const std::size_t frameBytes = kBytesPerSample * static_cast<std::size_t>(s->doc_.channels);
-  auto& samples = s->doc_.samples;
+  return g_current ? g_current->Resize(byteOffset, byteCount, true) : 1;
+}
+
+LONG Session::Resize(LONG byteOffset, LONG byteCount, bool insert) {
+  std::lock_guard<std::mutex> lock(documentMutex_);
+  const std::size_t frameBytes = kBytesPerSample * static_cast<std::size_t>(doc_.channels);
+  auto& samples = doc_.samples;
+  // Whole frames, within the document (an insertion may start at its end).
+  const std::size_t reach = static_cast<std::size_t>(byteOffset) + (insert ? 0 : static_cast<std::size_t>(byteCount));
   if (byteOffset < 0 || byteCount < 0 || byteOffset % frameBytes || byteCount % frameBytes ||
-      static_cast<std::size_t>(byteOffset) > samples.size() * kBytesPerSample) {
-    ++s->badCalls_;
+      reach > samples.size() * kBytesPerSample) {
+    ++badCalls_;
     return 1;
   }
-  const std::size_t first = static_cast<std::size_t>(byteOffset) / kBytesPerSample;
-  samples.insert(samples.begin() + static_cast<std::ptrdiff_t>(first),
-                 static_cast<std::size_t>(byteCount) / kBytesPerSample, 0);
-  s->wrote_ = true;
+  const auto first = samples.begin() + static_cast<std::ptrdiff_t>(byteOffset / kBytesPerSample);
+  const std::size_t count = static_cast<std::size_t>(byteCount) / kBytesPerSample;
+  if (insert) samples.insert(first, count, 0);
+  else samples.erase(first, first + static_cast<std::ptrdiff_t>(count));
+  wrote_ = true;
   return 0;
 }
 

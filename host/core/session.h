@@ -87,6 +87,8 @@ class Session {
   static LONG WINAPI InsertSamples(LONG byteOffset, LONG byteCount);
 
  private:
+  LONG Resize(LONG byteOffset, LONG byteCount, bool insert);
+
   Document& doc_;
   std::string caption_;
   Front& front_;
