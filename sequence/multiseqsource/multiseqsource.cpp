@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
@@ -29,6 +30,7 @@ constexpr int kAmplitudeEdit = 1036;
 constexpr int kRepetitionsEdit = 1037;
 constexpr int kControlPulsesBox = 1042;
 constexpr char kRepetitionsMessage[] = "The number of repetitions must be at least 1.";
+constexpr char kAmplitudeMessage[] = "The amplitude must lie between -32767 and 32767.";
 constexpr char kTooLongMessage[] =
     "The signal would be too long.\nChoose a lower MLS order or fewer repetitions.";
 
@@ -63,7 +65,8 @@ void FillSettings(HWND dialog, void* data, XfmContext* context) {
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<MultiSeqSourceBlock*>(data);
-  const SHORT amplitude = ReadShort(dialog, kAmplitudeEdit);
+  // The level of bit 0, taken whole: bit 1 gives its negative, which must fit 16 bits too.
+  const std::optional<long> amplitude = ReadEditLongIn(dialog, kAmplitudeEdit, -kFullScale, kFullScale);
   const SHORT repetitions = ReadShort(dialog, kRepetitionsEdit);
   const bool controlPulses =
       context->channels >= 2 && IsDlgButtonChecked(dialog, kControlPulsesBox) == BST_CHECKED;
@@ -73,6 +76,10 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   const MlsEntry& row = MlsEntryTable[selected];
 
   // Refused settings keep the dialog open and the block as it was.
+  if (!amplitude) {
+    ShowError(dialog, kAmplitudeMessage, kDialogCaption);
+    return -1;
+  }
   if (repetitions < 1) {
     ShowError(dialog, kRepetitionsMessage, kDialogCaption);
     return -1;
@@ -86,7 +93,7 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
 
   block->entry = static_cast<SHORT>(selected);
   block->order = static_cast<SHORT>(row.order);
-  block->amplitude = amplitude;
+  block->amplitude = static_cast<SHORT>(*amplitude);
   block->repetitions = repetitions;
   block->controlPulses = controlPulses ? 1 : 0;
   return ConfirmGeneratorLength(*block, context, static_cast<long>(frames));

@@ -43,10 +43,12 @@ constexpr char kTooShortMessage[] =
 constexpr char kCountsMessage[] =
     "The N. of measurements and the N. of sequences / measurement\nmust lie between 1 and 32767, "
     "the N. of first sequences to skip\nbetween 0 and 32767.";
-constexpr char kSamplesMessage[] = "The N. of samples for each sequence must be at least 1.";
+constexpr char kSamplesMessage[] =
+    "The N. of samples for each sequence must lie\nbetween 1 and 2147483647.";
 constexpr char kSkipMessageFormat[] =
     "The N. of samples to skip must lie within one response:\nfrom 0 to %ld for the selected MLS order.";
 constexpr long kMaxCount = 32767;
+constexpr long kMaxSamples = 0x7fffffff;  // a 32-bit field
 
 const ModuleInfo kInfo = {"Tovrel\\Deconvolve Multiple MLS Signals", kTitle, kChannelsMonoStereo, kKindAnalysis,
                           kMultiUnfoldTypeString};
@@ -57,6 +59,12 @@ const char* CheckCounts(long measurements, long sequences, long skipped) {
       skipped > kMaxCount)
     return kCountsMessage;
   return nullptr;
+}
+
+// The frames of each response delivered: D from K0 on, cut to the L values of a response.
+long WindowFrames(long period, long samples, long skipped) {
+  const long rest = period - skipped;
+  return samples < rest ? samples : rest;
 }
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
@@ -73,19 +81,19 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<MultiUnfoldBlock*>(data);
-  const long measurements = ReadEditLong(dialog, kMeasurementsEdit);
-  const long sequences = ReadEditLong(dialog, kSequencesEdit);
-  const long skipped = ReadEditLong(dialog, kSkipSequencesEdit);
-  const long samples = ReadEditLong(dialog, kSamplesEdit);
-  const long skipSamples = ReadEditLong(dialog, kSkipSamplesEdit);
   const MlsChoice choice = ReadMlsOrderCombo(dialog, kOrderCombo, {block->entry, block->order});
   const MlsEntry* row = FindMlsEntry(choice.entry);
   const long period = row ? MlsPeriod(row->order) : 0;
-  // Settings that cannot serve keep the dialog open, with the reason.
-  const char* problem = CheckCounts(measurements, sequences, skipped);
-  if (!problem && samples < 1) problem = kSamplesMessage;
+  // Each edit is taken whole and must lie within its range; otherwise the dialog stays
+  // open, with the reason.
+  const auto measurements = ReadEditLongIn(dialog, kMeasurementsEdit, 1, kMaxCount);
+  const auto sequences = ReadEditLongIn(dialog, kSequencesEdit, 1, kMaxCount);
+  const auto skipped = ReadEditLongIn(dialog, kSkipSequencesEdit, 0, kMaxCount);
+  const auto samples = ReadEditLongIn(dialog, kSamplesEdit, 1, kMaxSamples);
+  const auto skipSamples = ReadEditLongIn(dialog, kSkipSamplesEdit, 0, period - 1);
+  const char* problem = !(measurements && sequences && skipped) ? kCountsMessage : !samples ? kSamplesMessage : nullptr;
   char skipText[160];
-  if (!problem && (skipSamples < 0 || skipSamples >= period)) {
+  if (!problem && !skipSamples) {
     std::snprintf(skipText, sizeof skipText, kSkipMessageFormat, period - 1);
     problem = skipText;
   }
@@ -97,19 +105,23 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   block->order = choice.order;
   block->removeDc = IsDlgButtonChecked(dialog, kRemoveDcCheck) == BST_CHECKED ? 1 : 0;
   block->scaleSeparately = IsDlgButtonChecked(dialog, kScaleSeparatelyCheck) == BST_CHECKED ? 1 : 0;
-  block->measurements = static_cast<SHORT>(measurements);
-  block->sequencesPerMeasurement = static_cast<SHORT>(sequences);
-  block->sequencesToSkip = static_cast<SHORT>(skipped);
-  block->samplesPerResponse = static_cast<LONG>(samples);
-  block->samplesToSkip = static_cast<LONG>(skipSamples);
-  const double needed = static_cast<double>(period) * measurements * sequences;
+  block->measurements = static_cast<SHORT>(*measurements);
+  block->sequencesPerMeasurement = static_cast<SHORT>(*sequences);
+  block->sequencesToSkip = static_cast<SHORT>(*skipped);
+  block->samplesPerResponse = static_cast<LONG>(*samples);
+  block->samplesToSkip = static_cast<LONG>(*skipSamples);
+  const double needed = static_cast<double>(period) * *measurements * *sequences;
   return static_cast<double>(SelectedFrames(context)) < needed ? 2 : 1;
 }
 
 void FillResults(HWND dialog, void* data, XfmContext*) {
   const auto* block = static_cast<const MultiUnfoldBlock*>(data);
   FillStoredStatistics(dialog, *block, 21);
+  // The length is that of each response delivered, the window.
+  const long period = block->order >= 2 && block->order <= 21 ? MlsPeriod(block->order) : 0;
   char text[32];
+  std::snprintf(text, sizeof text, "%li", period ? WindowFrames(period, block->samplesPerResponse, block->samplesToSkip) : 0L);
+  SetDlgItemTextA(dialog, 1026, text);
   std::snprintf(text, sizeof text, "%i", static_cast<int>(block->measurements));
   SetDlgItemTextA(dialog, 1001, text);
   std::snprintf(text, sizeof text, "%i", static_cast<int>(block->sequencesPerMeasurement));
@@ -196,8 +208,7 @@ bool CheckSettings(Run& run) {
     return false;
   }
   // The window lies within one response.
-  const long rest = run.period - run.K0;
-  run.window = run.settings.samplesPerResponse < rest ? run.settings.samplesPerResponse : rest;
+  run.window = WindowFrames(run.period, run.settings.samplesPerResponse, run.K0);
   run.outFrames = static_cast<std::size_t>(run.G) * static_cast<std::size_t>(run.window);
   run.responses = static_cast<std::size_t>(run.G) * static_cast<std::size_t>(run.period);
   return true;

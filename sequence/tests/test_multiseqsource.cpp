@@ -275,6 +275,21 @@ TEST(MultiSeqSource, RepetitionsBelowOneAreRefusedAndTheDialogStaysOpen) {
   EXPECT_NE(r.message.find("at least 1"), std::string::npos) << r.message;
 }
 
+// The amplitude is taken whole and must fit with its negative in 16 bits: no value
+// turns into another (32768 or -32768 would give a constant signal, 40000 an inverted one).
+TEST(MultiSeqSource, AmplitudesOutsideTheirRangeAreRefusedNotWrapped) {
+  TestHost host;
+  for (const char* typed : {"32768", "40000", "-32768", "abc", "", "0.5", "1e3"}) {
+    Document doc = Document::Empty(44100, 1);
+    RunReport r = host.Run("multiseqsource", doc, Settings("3", typed, "1"));
+    EXPECT_EQ(*r.setupResult, 0) << typed;
+    EXPECT_FALSE(r.documentChanged) << typed;
+    const auto boxes = MessageBoxes(r);
+    ASSERT_EQ(boxes.size(), 1u) << typed;
+    EXPECT_EQ(boxes[0]->text, "The amplitude must lie between -32767 and 32767.") << typed;
+  }
+}
+
 TEST(MultiSeqSource, TheDialogAnnouncesTheFramesToComeAndRefusesSignalsTooLong) {
   TestHost host;
   struct Case {

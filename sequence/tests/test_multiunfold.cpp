@@ -18,6 +18,7 @@ using tovrel::host::RunReport;
 using tovrel::host::RunStatus;
 using tovrel::host::testing::BlockOf;
 using tovrel::host::testing::ClipboardResponse;
+using tovrel::host::testing::FindDialog;
 using tovrel::host::testing::MessageBoxes;
 using tovrel::host::testing::Response;
 using tovrel::host::testing::TestHost;
@@ -149,6 +150,43 @@ TEST(MultiUnfold, NothingAveragedGivesSilenceAndTheCountsAreChecked) {
     EXPECT_EQ(*r.setupResult, 0);
     EXPECT_EQ(MessageBoxes(r).size(), 1u);
   }
+}
+
+// Every edit is taken whole: a value its field cannot hold, or text that is not a whole
+// number, is refused at OK with the field's range, and nothing runs.
+TEST(MultiUnfold, EditsOutsideTheirRangeAreRefusedNotWrapped) {
+  TestHost host;
+  const auto x = Period(host, "9", 1000);
+  Document doc = Recording(x, 2, {{{5, 1.0}}});
+  const std::string counts =
+      "The N. of measurements and the N. of sequences / measurement\nmust lie between 1 and 32767, "
+      "the N. of first sequences to skip\nbetween 0 and 32767.";
+  const std::string samples = "The N. of samples for each sequence must lie\nbetween 1 and 2147483647.";
+  const std::string skip = "The N. of samples to skip must lie within one response:\nfrom 0 to 510 for the selected MLS order.";
+  const struct {
+    const char *field, *typed;
+    const std::string& message;
+  } cases[] = {{"N. of measurements", "65537", counts},  {"N. of measurements", "1e3", counts},
+               {"N. of sequences / measurement", "abc", counts}, {"N. of first sequences to skip", "", counts},
+               {"N. of samples for each sequence", "4294967396", samples},
+               {"N. of samples for each sequence", "0.5", samples}, {"N. of samples to skip", "4294967296", skip}};
+  for (const auto& c : cases) {
+    RunOptions o = Settings("9", 1, 2, 1, 511, 0);
+    for (auto& [label, value] : o.sets)
+      if (label == c.field) value = c.typed;
+    portable::LoadClipboard({});
+    RunReport r = host.Run("multiunfold", doc, o);
+    EXPECT_EQ(*r.setupResult, 0) << c.field << "=" << c.typed;
+    const auto boxes = MessageBoxes(r);
+    ASSERT_EQ(boxes.size(), 1u) << c.field << "=" << c.typed;
+    EXPECT_EQ(boxes[0]->text, c.message) << c.field << "=" << c.typed;
+    EXPECT_TRUE(portable::ClipboardContents().empty());
+  }
+  // The statistics give the length of each response delivered: the window.
+  RunReport r = host.Run("multiunfold", doc, Settings("9", 1, 2, 1, 100, 0));
+  ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
+  ASSERT_NE(FindDialog(r, 107), nullptr);
+  EXPECT_EQ(FindDialog(r, 107)->Find(1026)->text, "100");
 }
 
 TEST(MultiUnfold, TooShortSelectionIsRefusedWithItsMessage) {
