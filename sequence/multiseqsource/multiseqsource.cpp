@@ -166,6 +166,10 @@ LONG WINAPI XfmDo(XfmContext* context) {
     ShowError(nullptr, kRepetitionsMessage, kTitle);
     return unchanged;
   }
+  if (settings.amplitude < -kFullScale) {  // its negative does not fit 16 bits
+    ShowError(nullptr, kAmplitudeMessage, kTitle);
+    return unchanged;
+  }
   const std::size_t channels = context->channels == 2 ? 2 : 1;
   const bool pulses = channels == 2 && settings.controlPulses != 0;
   const int64_t frames64 = SignalFrames(row->order, settings.repetitions, static_cast<int>(channels), pulses);

@@ -341,13 +341,15 @@ TEST(MultiSeqSource, RunRefusesStoredSettingsItCannotGenerate) {
   struct Case {
     SHORT order, entry, repetitions;
     const char* message;
+    SHORT amplitude = 100;
   } cases[] = {{15, 18, 0, "The number of repetitions must be at least 1."},
+               {15, 18, 1, "The amplitude must lie between -32767 and 32767.", -32768},
                {21, 30, 600, "Not enough memory,\ngeneration aborted."},
                {15, 31, 1, "The stored MLS order is not valid.\nChoose the MLS order again in the settings dialog."},
                {12, 18, 1, "The stored MLS order is not valid.\nChoose the MLS order again in the settings dialog."}};
   for (const auto& c : cases) {
     DirectRun run(host.module("multiseqsource"), 1);
-    run.Store({c.order, c.entry, 7, 100, c.repetitions, 0});
+    run.Store({c.order, c.entry, 7, c.amplitude, c.repetitions, 0});
     run.ctx.writeSamples = [](const void*, LONG, LONG) -> SHORT {
       ADD_FAILURE() << "written";
       return 0;
