@@ -1,12 +1,31 @@
 #include "frame/fft.h"
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <utility>
+#include <vector>
+
+#include "frame/fft_tables.h"
+
+// The tables of one size, made once and kept for the life of the process.
+struct FftCore {
+  FftTables tables;
+  std::vector<float> storage;
+};
 
 namespace {
+
+// The scalar radix-2 algorithm: float32 data, butterflies and twiddle recurrence in double.
+// It runs the sizes below kMinVectorSize, and any size whose tables cannot be made.
 
 bool IsPowerOfTwo(long v) { return v > 0 && (v & (v - 1)) == 0; }
 
@@ -85,7 +104,7 @@ void LargeStage(float* d, long L, long M, StageStep step) {
   }
 }
 
-void ComplexFftUnchecked(float* d, long nn, short sign) {
+void ScalarComplexFft(float* d, long nn, short sign) {
   const long L = 2 * nn;
 
   // Bit-reversal permutation of the complex values; i and j count floats.
@@ -112,16 +131,8 @@ void ComplexFftUnchecked(float* d, long nn, short sign) {
   for (long M = block; M < L; M *= 2) LargeStage(d, L, M, StepOf(M, sign));
 }
 
-}  // namespace
 
-bool ComplexFft(float* buffer, long nn, short sign) {
-  if (buffer == nullptr || !IsPowerOfTwo(nn) || nn > LONG_MAX / 2 || !ValidSign(sign)) return false;
-  ComplexFftUnchecked(buffer, nn, sign);
-  return true;
-}
-
-bool RealFft(float* buffer, long n, short sign) {
-  if (buffer == nullptr || n < 2 || !IsPowerOfTwo(n) || !ValidSign(sign)) return false;
+void ScalarRealFft(float* buffer, long n, short sign) {
   float* d = buffer;
   const long half = n / 2;
 
@@ -129,7 +140,7 @@ bool RealFft(float* buffer, long n, short sign) {
   double c2;
   if (sign == 1) {
     c2 = -0.5;
-    ComplexFftUnchecked(d, half, 1);
+    ScalarComplexFft(d, half, 1);
   } else {
     c2 = 0.5;
     theta = -theta;
@@ -163,10 +174,207 @@ bool RealFft(float* buffer, long n, short sign) {
   } else {
     d[0] = static_cast<float>(0.5 * (h + d[1]));
     d[1] = static_cast<float>(0.5 * (h - d[1]));
-    ComplexFftUnchecked(d, half, -1);
+    ScalarComplexFft(d, half, -1);
   }
+}
+
+
+// Bit-reversal permutation of nn = 2^m complex values. Above 2^8 values the index splits
+// into a high and a low 4-bit field around a middle field; the pairs of 16 x 16 tiles that
+// the reversal exchanges are swapped tile by tile, so both sides stay in cache.
+void SwapPairs(float* d, long i, long j) {
+  std::uint64_t a, b;
+  std::memcpy(&a, d + 2 * i, 8);
+  std::memcpy(&b, d + 2 * j, 8);
+  std::memcpy(d + 2 * i, &b, 8);
+  std::memcpy(d + 2 * j, &a, 8);
+}
+
+void BitReverse(float* d, int m) {
+  constexpr int kField = 4;
+  constexpr long kRev[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+  if (m < 2 * kField) {
+    for (long i = 0; i < (1L << m); ++i) {
+      long j = 0;
+      for (int bit = 0; bit < m; ++bit) j |= ((i >> bit) & 1) << (m - 1 - bit);
+      if (j > i) SwapPairs(d, i, j);
+    }
+    return;
+  }
+  const int mid = m - 2 * kField;
+  const int high = m - kField;
+  for (long b = 0; b < (1L << mid); ++b) {
+    long rb = 0;
+    for (int bit = 0; bit < mid; ++bit) rb |= ((b >> bit) & 1) << (mid - 1 - bit);
+    if (rb < b) continue;
+    for (long a = 0; a < 16; ++a) {
+      const long rowI = (a << high) | (b << kField);
+      const long colJ = (rb << kField) | kRev[a];
+      for (long c = 0; c < 16; ++c) {
+        const long i = rowI | c;
+        const long j = (kRev[c] << high) | colJ;
+        if (rb != b || j > i) SwapPairs(d, i, j);
+      }
+    }
+  }
+}
+
+// exp(+2 pi i j k / s) for k = 0 ... count - 1, interleaved.
+float* PutTwiddles(float* out, long count, long j, long s) {
+  const double step = 6.283185307179586476925 / static_cast<double>(s);
+  for (long k = 0; k < count; ++k) {
+    const double angle = step * static_cast<double>((j * k) % s);
+    *out++ = static_cast<float>(std::cos(angle));
+    *out++ = static_cast<float>(std::sin(angle));
+  }
+  return out;
+}
+
+std::unique_ptr<FftCore> MakeCore(int log2nn) {
+  auto core = std::make_unique<FftCore>();
+  FftTables& t = core->tables;
+  t.nn = 1L << log2nn;
+  t.oddLog = log2nn % 2 != 0;
+  const long top = t.oddLog ? t.nn / 2 : t.nn;
+  std::size_t floats = static_cast<std::size_t>(t.nn);  // untangling
+  for (long s = 16; s <= top; s *= 4) floats += static_cast<std::size_t>(6 * (s / 4));
+  if (t.oddLog) floats += static_cast<std::size_t>(t.nn);
+  core->storage.resize(floats);
+  float* out = core->storage.data();
+  for (long s = 16; s <= top; s *= 4) {
+    t.radix4[std::countr_zero(static_cast<unsigned long>(s))] = out;
+    for (long j = 1; j <= 3; ++j) out = PutTwiddles(out, s / 4, j, s);
+  }
+  if (t.oddLog) {
+    t.radix2 = out;
+    out = PutTwiddles(out, t.nn / 2, 1, t.nn);
+  }
+  t.untangle = out;
+  PutTwiddles(out, t.nn / 2, 1, 2 * t.nn);
+  return core;
+}
+
+// One set of tables per size up to 2^kMaxCachedLog values, made on first use. Larger
+// sizes (and any size whose tables cannot be allocated) run the scalar algorithm.
+constexpr int kMaxCachedLog = 24;
+std::atomic<FftCore*> g_cores[kMaxCachedLog + 1];
+
+struct CoreCacheOwner {
+  ~CoreCacheOwner() {
+    for (auto& slot : g_cores) delete slot.exchange(nullptr);
+  }
+} g_coreCacheOwner;
+
+const FftCore* CoreFor(long nn) {
+  if (nn < kMinVectorSize || nn > (1L << kMaxCachedLog) || FftSse2Isa() == nullptr) return nullptr;
+  std::atomic<FftCore*>& slot = g_cores[std::countr_zero(static_cast<unsigned long>(nn))];
+  FftCore* core = slot.load(std::memory_order_acquire);
+  if (core != nullptr) return core;
+  try {
+    core = MakeCore(std::countr_zero(static_cast<unsigned long>(nn))).release();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  FftCore* expected = nullptr;
+  if (!slot.compare_exchange_strong(expected, core, std::memory_order_acq_rel, std::memory_order_acquire)) {
+    delete core;  // another thread made the same tables first
+    return expected;
+  }
+  return core;
+}
+
+std::atomic<const FftIsa*> g_selectedIsa{nullptr};
+
+const FftIsa* IsaNamed(const char* name) {
+  if (std::strcmp(name, "sse2") == 0) return FftSse2Isa();
+  if (std::strcmp(name, "avx2") == 0) return FftAvx2Isa();
+  if (std::strcmp(name, "avx512") == 0) return FftAvx512Isa();
+  return nullptr;
+}
+
+const FftIsa* AutomaticIsa() {
+  static const FftIsa* const isa = [] {
+    const char* forced = std::getenv("TOVREL_FFT_SIMD");
+    if (forced != nullptr && IsaNamed(forced) != nullptr) return IsaNamed(forced);
+    for (const FftIsa* candidate : {FftAvx512Isa(), FftAvx2Isa()})
+      if (candidate != nullptr) return candidate;
+    return FftSse2Isa();
+  }();
+  return isa;
+}
+
+const FftIsa* CurrentIsa() {
+  const FftIsa* selected = g_selectedIsa.load(std::memory_order_relaxed);
+  return selected != nullptr ? selected : AutomaticIsa();
+}
+
+void PlannedComplex(float* d, const FftCore& core, const FftIsa& isa, int sign) {
+  BitReverse(d, std::countr_zero(static_cast<unsigned long>(core.tables.nn)));
+  isa.complexPasses(d, core.tables, sign);
+}
+
+void PlannedReal(float* d, const FftCore& core, const FftIsa& isa, int sign) {
+  if (sign == 1) PlannedComplex(d, core, isa, 1);
+  isa.untangle(d, core.tables, sign);
+  const float h = d[0];
+  if (sign == 1) {
+    d[0] = h + d[1];
+    d[1] = h - d[1];
+  } else {
+    d[0] = 0.5f * (h + d[1]);
+    d[1] = 0.5f * (h - d[1]);
+    PlannedComplex(d, core, isa, -1);
+  }
+}
+
+}  // namespace
+
+bool SelectFftInstructionSet(const char* name) {
+  if (name == nullptr || *name == '\0') {
+    g_selectedIsa.store(nullptr, std::memory_order_relaxed);
+    return true;
+  }
+  const FftIsa* isa = IsaNamed(name);
+  if (isa == nullptr) return false;
+  g_selectedIsa.store(isa, std::memory_order_relaxed);
   return true;
 }
+
+ComplexFftPlan::ComplexFftPlan(long nn) {
+  if (!IsPowerOfTwo(nn) || nn > LONG_MAX / 2) return;
+  nn_ = nn;
+  core_ = CoreFor(nn);
+}
+
+bool ComplexFftPlan::Transform(float* buffer, short sign) const {
+  if (buffer == nullptr || nn_ == 0 || !ValidSign(sign)) return false;
+  const FftIsa* isa = CurrentIsa();
+  if (core_ != nullptr && isa != nullptr)
+    PlannedComplex(buffer, *core_, *isa, sign);
+  else
+    ScalarComplexFft(buffer, nn_, sign);
+  return true;
+}
+
+RealFftPlan::RealFftPlan(long n) {
+  if (n < 2 || !IsPowerOfTwo(n)) return;
+  n_ = n;
+  core_ = CoreFor(n / 2);
+}
+
+bool RealFftPlan::Transform(float* buffer, short sign) const {
+  if (buffer == nullptr || n_ == 0 || !ValidSign(sign)) return false;
+  const FftIsa* isa = CurrentIsa();
+  if (core_ != nullptr && isa != nullptr)
+    PlannedReal(buffer, *core_, *isa, sign);
+  else
+    ScalarRealFft(buffer, n_, sign);
+  return true;
+}
+
+bool ComplexFft(float* buffer, long nn, short sign) { return ComplexFftPlan(nn).Transform(buffer, sign); }
+
+bool RealFft(float* buffer, long n, short sign) { return RealFftPlan(n).Transform(buffer, sign); }
 
 bool ComplexFft(std::span<float> buffer, short sign) {
   if (buffer.size() % 2 != 0 || buffer.size() / 2 > static_cast<std::size_t>(LONG_MAX)) return false;

@@ -1,8 +1,10 @@
 #include "sequence/unfold.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,8 +62,124 @@ bool BuildMlsPermutation(std::span<const int32_t> period, std::span<const long> 
   return true;
 }
 
-void PermuteForward(std::span<float> w, std::span<int32_t> p) {
+namespace {
+
+// Below this many positions the in-place moves run in cache and need no scratch.
+constexpr std::size_t kScratchMoveFrom = std::size_t{1} << 15;
+
+bool UsesScratch(std::span<const float> w, std::span<const float> scratch) {
+  return w.size() >= kScratchMoveFrom && scratch.size() >= w.size();
+}
+
+// How far ahead the scattered moves prefetch their target.
+constexpr std::size_t kPrefetchDistance = 16;
+
+// The Hadamard stages in cache-sized blocks, two stages per sweep, four values per vector
+// operation. Every value still goes through the same float additions in the same stage
+// order as in the plain loop, so the result is the same bit for bit.
+using Float4 = float __attribute__((vector_size(16)));
+
+Float4 Load4(const float* p) {
+  Float4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void Store4(float* p, Float4 v) { std::memcpy(p, &v, sizeof v); }
+
+// Stages h = 1 and 2 on groups of four values.
+void FirstTwoStages(float* x, std::size_t n) {
+  for (std::size_t b = 0; b < n; b += 4) {
+    const float s0 = x[b] + x[b + 1], s1 = x[b] - x[b + 1];
+    const float s2 = x[b + 2] + x[b + 3], s3 = x[b + 2] - x[b + 3];
+    x[b] = s0 + s2;
+    x[b + 1] = s1 + s3;
+    x[b + 2] = s0 - s2;
+    x[b + 3] = s1 - s3;
+  }
+}
+
+// Stages h and 2h (h >= 4) in one sweep.
+void TwoStages(float* x, std::size_t n, std::size_t h) {
+  for (std::size_t b = 0; b < n; b += 4 * h) {
+    for (std::size_t k = b; k < b + h; k += 4) {
+      const Float4 a = Load4(x + k), c = Load4(x + k + h), e = Load4(x + k + 2 * h), f = Load4(x + k + 3 * h);
+      const Float4 s0 = a + c, s1 = a - c, s2 = e + f, s3 = e - f;
+      Store4(x + k, s0 + s2);
+      Store4(x + k + h, s1 + s3);
+      Store4(x + k + 2 * h, s0 - s2);
+      Store4(x + k + 3 * h, s1 - s3);
+    }
+  }
+}
+
+void OneStage(float* x, std::size_t n, std::size_t h) {
+  for (std::size_t b = 0; b < n; b += 2 * h) {
+    for (std::size_t k = b; k < b + h; k += 4) {
+      const Float4 u = Load4(x + k), v = Load4(x + k + h);
+      Store4(x + k, u + v);
+      Store4(x + k + h, u - v);
+    }
+  }
+}
+
+// Stages hBegin <= h < hEnd (hBegin >= 4) over the n values at x.
+void Stages(float* x, std::size_t n, std::size_t hBegin, std::size_t hEnd) {
+  std::size_t h = hBegin;
+  while (h < hEnd) {
+    if (4 * h <= hEnd) {
+      TwoStages(x, n, h);
+      h *= 4;
+    } else {
+      OneStage(x, n, h);
+      h *= 2;
+    }
+  }
+}
+
+void HadamardStages(float* x, std::size_t n) {
+  if (n < 16) {
+    for (std::size_t h = 1; h < n; h <<= 1) {
+      for (std::size_t b = 0; b < n; b += 2 * h) {
+        for (std::size_t k = b; k < b + h; ++k) {
+          const float u = x[k], v = x[k + h];
+          x[k] = u + v;
+          x[k + h] = u - v;
+        }
+      }
+    }
+    return;
+  }
+  constexpr std::size_t kLevel1 = std::size_t{1} << 12;  // floats; 16 KiB
+  constexpr std::size_t kLevel2 = std::size_t{1} << 18;  // 1 MiB
+  const std::size_t inner = std::min(n, kLevel1);
+  const std::size_t outer = std::min(n, kLevel2);
+  for (std::size_t b2 = 0; b2 < n; b2 += outer) {
+    for (std::size_t b1 = b2; b1 < b2 + outer; b1 += inner) {
+      FirstTwoStages(x + b1, inner);
+      Stages(x + b1, inner, 4, inner);
+    }
+    Stages(x + b2, outer, inner, outer);
+  }
+  Stages(x, n, outer, n);
+}
+
+}  // namespace
+
+void PermuteForward(std::span<float> w, std::span<int32_t> p, std::span<float> scratch) {
   const std::size_t top = w.size() - 1;
+  if (UsesScratch(w, scratch)) {
+    // Independent scattered stores, many in flight at once, where following the cycles
+    // waits for one cache miss after another.
+    std::copy(w.begin() + 2, w.end(), scratch.begin() + 2);
+    float* out = w.data();
+    const int32_t* to = p.data();
+    for (std::size_t i = 2; i <= top; ++i) {
+      if (i + kPrefetchDistance <= top) __builtin_prefetch(out + to[i + kPrefetchDistance], 1);
+      out[to[i]] = scratch[i];
+    }
+    return;
+  }
   for (std::size_t i = 2; i <= top; ++i) {
     if (p[i] <= 0) continue;
     float carry = w[i];
@@ -83,23 +201,44 @@ void PermuteForward(std::span<float> w, std::span<int32_t> p) {
 void FastHadamardTransform(std::span<float> w) {
   float* x = w.data() + 1;  // position 1 at x[0]
   const std::size_t n = w.size() - 1;
-  for (std::size_t h = 1; h < n; h <<= 1) {
-    for (std::size_t b = 0; b < n; b += 2 * h) {
-      float* lo = x + b;
-      float* hi = lo + h;
-      for (std::size_t k = 0; k < h; ++k) {
-        const float u = lo[k];
-        const float v = hi[k];
-        lo[k] = u + v;
-        hi[k] = u - v;
-      }
-    }
-  }
+  HadamardStages(x, n);
 }
 
-void PermuteBackward(std::span<float> w, std::span<int32_t> p) {
+void PermuteBackward(std::span<float> w, std::span<int32_t> p, std::span<float> scratch) {
   const std::size_t top = w.size() - 1;
   const float sum = w[1];
+  if (top >= 2 && p[2] > 0) {
+    // The forward move went through the scratch and left p as it was: w[i] takes the
+    // value at p[i].
+    if (UsesScratch(w, scratch)) {
+      std::copy(w.begin() + 2, w.end(), scratch.begin() + 2);
+      const float* in = scratch.data();
+      const int32_t* from = p.data();
+      for (std::size_t i = 2; i <= top; ++i) {
+        if (i + kPrefetchDistance <= top) __builtin_prefetch(in + from[i + kPrefetchDistance]);
+        w[i] = in[from[i]] - sum;
+      }
+      return;
+    }
+    // The same in place: along each cycle, marking the positions done by negating p.
+    for (std::size_t i = 2; i <= top; ++i) {
+      if (p[i] < 0) continue;
+      const float first = w[i];
+      std::size_t k = i;
+      for (;;) {
+        const auto next = static_cast<std::size_t>(p[k]);
+        p[k] = -p[k];
+        if (next == i) {
+          w[k] = first - sum;
+          break;
+        }
+        w[k] = w[next] - sum;
+        k = next;
+      }
+    }
+    for (std::size_t i = 2; i <= top; ++i) p[i] = -p[i];
+    return;
+  }
   for (std::size_t i = 2; i <= top; ++i) {
     if (p[i] > 0) continue;
     float carry = w[i];
@@ -118,12 +257,13 @@ void PermuteBackward(std::span<float> w, std::span<int32_t> p) {
   }
 }
 
-bool CorrelateWithMls(std::span<float> w, std::span<int32_t> perm, const std::function<bool(int step)>& afterStep) {
-  PermuteForward(w, perm);
+bool CorrelateWithMls(std::span<float> w, std::span<int32_t> perm, const std::function<bool(int step)>& afterStep,
+                      std::span<float> scratch) {
+  PermuteForward(w, perm, scratch);
   if (!afterStep(1)) return false;
   FastHadamardTransform(w);
   if (!afterStep(2)) return false;
-  PermuteBackward(w, perm);
+  PermuteBackward(w, perm, scratch);
   return afterStep(3);
 }
 

@@ -26,21 +26,27 @@ TobResult LookUpTob(std::span<const int32_t> period, std::span<long> tob, const 
 bool BuildMlsPermutation(std::span<const int32_t> period, std::span<const long> tob, std::span<int32_t> perm,
                          const ProgressFn& progress);
 
-// Moves w[i] to w[perm[i]] for positions 2 .. 2^N in place by following cycles, leaving in
-// perm the inverse permutation, negated.
-void PermuteForward(std::span<float> w, std::span<int32_t> perm);
+// Moves w[i] to w[perm[i]] for positions 2 .. 2^N. Without scratch (or for small orders)
+// in place by following cycles, leaving in perm the inverse permutation, negated. Given a
+// scratch array of at least as many entries as w, large orders move through it instead,
+// leaving perm as it is (the cycles wait on one cache miss after another).
+void PermuteForward(std::span<float> w, std::span<int32_t> perm, std::span<float> scratch = {});
 
 // Unnormalised Walsh-Hadamard transform of positions 1 .. 2^N, natural order, in place.
 void FastHadamardTransform(std::span<float> w);
 
 // Undoes PermuteForward, subtracting the transformed sum term at position 1 from every
-// value, and restores perm to the forward permutation for the next channel.
-void PermuteBackward(std::span<float> w, std::span<int32_t> perm);
+// value, and restores perm to the forward permutation for the next channel. Works after
+// either kind of forward move, with or without scratch; the scratch, when given, speeds
+// up the large orders as in PermuteForward.
+void PermuteBackward(std::span<float> w, std::span<int32_t> perm, std::span<float> scratch = {});
 
 // Correlates one channel's averaged period with the sequence in place: PermuteForward,
-// FastHadamardTransform, PermuteBackward, calling afterStep(k) after step k = 1, 2, 3.
-// False as soon as afterStep does; perm is then not restored and the run must end.
-bool CorrelateWithMls(std::span<float> w, std::span<int32_t> perm, const std::function<bool(int step)>& afterStep);
+// FastHadamardTransform, PermuteBackward (both moves with the scratch, if any), calling
+// afterStep(k) after step k = 1, 2, 3. False as soon as afterStep does; perm is then not
+// restored and the run must end.
+bool CorrelateWithMls(std::span<float> w, std::span<int32_t> perm, const std::function<bool(int step)>& afterStep,
+                      std::span<float> scratch = {});
 
 struct Peak {
   long position = 2;  // of the peak, 2 .. 2^N

@@ -177,6 +177,7 @@ struct Run : DeconvolverRun {
   bool going = true;
   long total = 0;  // progress steps while deconvolving
   long perMeasurement = 0;
+  std::span<float> moves;  // scratch for the moves of large orders; empty: in place
 
   std::span<int32_t> Permutation() const { return {static_cast<int32_t*>(buffers.table), cells}; }
   int32_t* Work(int ch) const { return static_cast<int32_t*>(buffers.work[ch]); }
@@ -222,7 +223,10 @@ bool Allocate(Run& run) {
   const DeconvolverSizes sizes = {run.cells * sizeof(int32_t),  GMEM_MOVEABLE,
                                   2 * bufferFrames * static_cast<std::size_t>(run.channels), 0,
                                   run.cells * sizeof(int32_t), run.responses * sizeof(float)};
-  return run.Allocate(sizes, kDeconvolutionMemoryMessage, run.context->caption);
+  if (!run.Allocate(sizes, kDeconvolutionMemoryMessage, run.context->caption)) return false;
+  float* scratch = run.memory.AllocLocked<float>(run.cells);
+  run.moves = std::span<float>(scratch, scratch ? run.cells : 0);
+  return true;
 }
 
 // Reference bits, TOB and permutation run to completion before the first cancel check.
@@ -266,7 +270,8 @@ void DeconvolveMeasurement(Run& run, long m) {
   }
   if (!run.Step(s)) return;
   for (int ch = 0; ch < run.channels && run.going; ++ch) {
-    if (!CorrelateWithMls(values[ch], run.Permutation(), [&](int k) { return run.Step(s + k + 3 * ch); })) return;
+    if (!CorrelateWithMls(values[ch], run.Permutation(), [&](int k) { return run.Step(s + k + 3 * ch); }, run.moves))
+      return;
     float* slot = run.buffers.store[ch] + static_cast<std::size_t>(m) * static_cast<std::size_t>(run.period);
     for (long t = 0; t < run.period; ++t) {
       long pos = 3 - t;

@@ -85,6 +85,7 @@ struct Run : DeconvolverRun {
   std::size_t cells = 0;  // positions 0 .. 2^N
   long cycles = 0;        // periods averaged
   std::span<float> values[2];
+  std::span<float> moves;  // scratch for the moves of large orders; empty: in place
 };
 
 std::span<int32_t> Permutation(const Run& run) { return {static_cast<int32_t*>(run.buffers.table), run.cells}; }
@@ -110,7 +111,10 @@ bool Allocate(Run& run) {
   const DeconvolverSizes sizes = {run.cells * sizeof(int32_t), GMEM_MOVEABLE,
                                   2 * run.cells * static_cast<std::size_t>(run.channels), 0,
                                   run.cells * sizeof(int32_t), 0};
-  return run.Allocate(sizes, kDeconvolutionMemoryMessage, run.context->caption);
+  if (!run.Allocate(sizes, kDeconvolutionMemoryMessage, run.context->caption)) return false;
+  float* scratch = run.memory.AllocLocked<float>(run.cells);
+  run.moves = std::span<float>(scratch, scratch ? run.cells : 0);
+  return true;
 }
 
 // The reference bits x[0] .. x[2^N - 1] (in the first work array), the TOB and the
@@ -167,7 +171,8 @@ bool Deconvolve(Run& run) {
   long step = 0;
   bool going = true;
   for (int ch = 0; ch < run.channels && going; ++ch)
-    going = CorrelateWithMls(run.values[ch], Permutation(run), [&](int) { return run.progress.Report(++step, steps); });
+    going = CorrelateWithMls(run.values[ch], Permutation(run), [&](int) { return run.progress.Report(++step, steps); },
+                             run.moves);
   run.progress.End();
   return going;
 }

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -106,6 +107,44 @@ TEST(UnfoldKernels, PermutationsMoveForwardAndBackAndRestoreThemselves) {
   PermuteBackward(w, perm);
   EXPECT_EQ(perm, forward);
   for (std::size_t i = 2; i <= 512; ++i) ASSERT_EQ(w[i], original[i] - original[1]) << i;
+}
+
+// The moves through a scratch array and the blocked Hadamard stages give the bits of the
+// in-place moves and the plain stage loop; the backward move without scratch also undoes
+// a forward move through one.
+TEST(UnfoldKernels, ScratchMovesAndBlockedStagesKeepTheBits) {
+  const MlsEntry& row = Row("16 A");
+  const std::vector<int32_t> x = Bits(row);
+  const std::size_t cells = x.size() + 1;
+  std::vector<int32_t> perm(cells, 0);
+  ASSERT_TRUE(BuildMlsPermutation(std::span<const int32_t>(x.data(), x.size() - 1), Tob(row, x), perm, {}));
+  std::mt19937 rng(16);
+  std::uniform_real_distribution<float> d(-3e4f, 3e4f);
+  std::vector<float> input(cells, 0);
+  for (std::size_t i = 1; i < cells; ++i) input[i] = d(rng);
+
+  std::vector<float> expected = input;
+  std::vector<int32_t> p = perm;
+  PermuteForward(expected, p);
+  float* v = expected.data() + 1;
+  for (std::size_t h = 1; h < cells - 1; h <<= 1)
+    for (std::size_t b = 0; b < cells - 1; b += 2 * h)
+      for (std::size_t k = b; k < b + h; ++k) {
+        const float u = v[k], t = v[k + h];
+        v[k] = u + t;
+        v[k + h] = u - t;
+      }
+  PermuteBackward(expected, p);
+
+  for (bool backwardScratch : {true, false}) {
+    std::vector<float> w = input, scratch(cells);
+    PermuteForward(w, p, scratch);
+    EXPECT_EQ(p, perm);
+    FastHadamardTransform(w);
+    PermuteBackward(w, p, backwardScratch ? std::span<float>(scratch) : std::span<float>());
+    EXPECT_EQ(p, perm);
+    EXPECT_EQ(0, std::memcmp(w.data(), expected.data(), cells * sizeof(float))) << backwardScratch;
+  }
 }
 
 // The whole transform against a circular cross-correlation with the +-1 sequence by
