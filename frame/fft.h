@@ -2,7 +2,7 @@
 //
 // Data stay float32. A transform runs through a plan of its size: twiddle factors computed
 // once in double precision and kept as floats, radix-4 passes in SIMD with double-precision
-// arithmetic (SSE2; AVX2 with FMA or AVX-512 where the processor has them), rounding to
+// arithmetic (SSE2; AVX2 or AVX-512 where the processor has them; all give the same bits), rounding to
 // float once per pass rather than once per radix-2 stage. The tables of each size are made
 // on first use and shared by every plan of that size for the life of the process; a call
 // allocates nothing. Sizes below 64 complex values, and any size whose tables cannot be

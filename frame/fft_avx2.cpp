@@ -1,8 +1,8 @@
-// The FFT passes on AVX2 with FMA: two complex values per register, in double precision.
-// Compiled with -mavx2 -mfma on x86-64 only; chosen at run time when the processor has both.
+// The FFT passes on AVX2: two complex values per register, in double precision. Compiled
+// with -mavx2 on x86-64 only; chosen at run time when the processor has it.
 #include "frame/fft_tables.h"
 
-#if defined(__AVX2__) && defined(__FMA__)
+#if defined(__AVX2__)
 #include <immintrin.h>
 
 #include "frame/fft_kernels.h"
@@ -25,10 +25,7 @@ struct Avx2 {
   template <int Dir>
   static Reg CMul(Reg a, Reg w) {
     const Reg cross = _mm256_mul_pd(Swap(a), _mm256_permute_pd(w, 0xF));
-    if constexpr (Dir > 0)
-      return _mm256_fmaddsub_pd(a, _mm256_movedup_pd(w), cross);
-    else
-      return _mm256_fmsubadd_pd(a, _mm256_movedup_pd(w), cross);
+    return _mm256_add_pd(_mm256_mul_pd(a, _mm256_movedup_pd(w)), _mm256_xor_pd(cross, Dir > 0 ? NegateEven() : NegateOdd()));
   }
   template <int Dir>
   static Reg MulJ(Reg a) {
@@ -62,7 +59,7 @@ const FftIsa kAvx2 = {"avx2", Passes, UntangleAvx2};
 }  // namespace
 
 const FftIsa* FftAvx2Isa() {
-  static const bool present = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  static const bool present = __builtin_cpu_supports("avx2");
   return present ? &kAvx2 : nullptr;
 }
 

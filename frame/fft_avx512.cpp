@@ -1,8 +1,8 @@
 // The FFT passes on AVX-512: four complex values per register, in double precision.
-// Compiled with -mavx512f -mfma on x86-64 only; chosen at run time when the processor has it.
+// Compiled with -mavx512f on x86-64 only; chosen at run time when the processor has it.
 #include "frame/fft_tables.h"
 
-#if defined(__AVX512F__) && defined(__FMA__)
+#if defined(__AVX512F__)
 #include <immintrin.h>
 
 #include "frame/fft_kernels.h"
@@ -28,10 +28,7 @@ struct Avx512 {
   template <int Dir>
   static Reg CMul(Reg a, Reg w) {
     const Reg cross = _mm512_mul_pd(Swap(a), _mm512_permute_pd(w, 0xFF));
-    if constexpr (Dir > 0)
-      return _mm512_fmaddsub_pd(a, _mm512_movedup_pd(w), cross);
-    else
-      return _mm512_fmsubadd_pd(a, _mm512_movedup_pd(w), cross);
+    return _mm512_add_pd(_mm512_mul_pd(a, _mm512_movedup_pd(w)), Xor(cross, Dir > 0 ? NegateEven() : NegateOdd()));
   }
   template <int Dir>
   static Reg MulJ(Reg a) {
@@ -61,7 +58,7 @@ const FftIsa kAvx512 = {"avx512", Passes, UntangleAvx512};
 }  // namespace
 
 const FftIsa* FftAvx512Isa() {
-  static const bool present = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma");
+  static const bool present = __builtin_cpu_supports("avx512f");
   return present ? &kAvx512 : nullptr;
 }
 

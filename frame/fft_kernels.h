@@ -8,7 +8,8 @@
 // over blocks of 4, 16, 64, ... values, depth first so that the small passes stay in
 // cache, and one radix-2 pass on top when log2(nn) is odd.
 //
-// The arithmetic is double precision throughout. Blocks of up to kFftCacheBlock values run
+// The arithmetic is double precision throughout, with the same operations in the same
+// order on every instruction set (no fused multiply-add), so all give the same bits. Blocks of up to kFftCacheBlock values run
 // all their passes in a double-precision copy on the stack, so the data are rounded to
 // float once for such a block and once per pass above it: fewer roundings than the
 // radix-2 algorithm's one per stage, hence no larger error, whatever the size.
