@@ -26,6 +26,11 @@ function(layer_rank folder out)
   endif()
 endfunction()
 
+# Known exceptions, each a file and the folder it may use besides its layers: the CLI
+# turns the acoustic report's text into JSON with the parser that is tested as the
+# inverse of the module's own text builder.
+set(exceptions "cli/report_acoustic.cpp:acoustic")
+
 set(violations "")
 set(checked 0)
 foreach(folder platform frame ${subsystems} host cli win32)
@@ -49,6 +54,9 @@ foreach(folder platform frame ${subsystems} host cli win32)
       layer_rank(${to} rank)
       if(rank EQUAL -1)
         continue()  # not a folder of the tree (generated or system)
+      endif()
+      if("${source}:${to}" IN_LIST exceptions)
+        continue()
       endif()
       if(NOT rank LESS own OR rank EQUAL 2)
         string(APPEND violations "  ${source} includes \"${target}\" (${folder} may not use ${to})\n")

@@ -19,19 +19,6 @@ inline constexpr char kNotFiniteFilterMessage[] =
     "The designed filter has values that are not finite:\nthe impulse response cannot be inverted.\n\n"
     "Nothing has been stored in the clipboard.";
 
-// XfmSetup of both modules: the settings dialog; when it says run, the parent window and
-// the module instance are stored in the block's ownerWindow and moduleInstance.
-template <class Block>
-WORD SetupStoringWindow(HWND parent, HINSTANCE instance, XfmContext* context) {
-  const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
-  if (result == 0) return 0;
-  BlockLock lock(context->paramHandle);
-  if (!lock) return 0;
-  lock.as<Block>()->ownerWindow = HandleToField(parent);
-  lock.as<Block>()->moduleInstance = HandleToField(instance);
-  return result;
-}
-
 // "44100 Hz/Mono/1024 Samples".
 std::string ResponseInfo(const XfmContext* context, int64_t frames);
 

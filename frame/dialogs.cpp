@@ -149,3 +149,10 @@ INT_PTR ShowResultDialog(HWND owner, HINSTANCE instance, XfmContext* context, in
   return DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, ExportCast<DLGPROC>(proc),
                          reinterpret_cast<LPARAM>(context));
 }
+
+bool RunSettingsOrTooShort(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,
+                           const char* caption) {
+  const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
+  if (result == 2) ShowError(parent, tooShortMessage, caption);
+  return result == 1;
+}

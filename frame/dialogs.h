@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "frame/paramblock.h"
 #include "frame/xfm.h"
 
 inline constexpr int kStateControl = 1033;
@@ -61,6 +62,49 @@ INT_PTR SettingsDialogProc(const SettingsDialog& hooks, HWND dialog, UINT messag
 // 0 when the procedure cannot be found or the dialog cannot be created.
 WORD RunSettingsDialog(HWND parent, HINSTANCE instance, XfmContext* context, int templateId,
                        const char* procName = nullptr);
+
+// The settings dialog of a module whose confirm may answer "selection too short" (end
+// code 2): true for end code 1; end code 2 shows `tooShortMessage` under `caption` and
+// gives false, as do the others.
+bool RunSettingsOrTooShort(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,
+                           const char* caption);
+
+// XfmSetup of a module that keeps its owner: the settings dialog, and once it says run,
+// the parent window and the module instance in the block's ownerWindow and
+// moduleInstance fields; the dialog's end code, 0 when it did not say run.
+template <class Block>
+WORD SetupStoringWindow(HWND parent, HINSTANCE instance, XfmContext* context) {
+  const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
+  if (result == 0) return 0;
+  return WithBlock<Block>(context, [&](Block& block) {
+    block.ownerWindow = HandleToField(parent);
+    block.moduleInstance = HandleToField(instance);
+  }) ? result : 0;
+}
+
+// The same for a module that needs a long enough selection (a deconvolver, say): end
+// code 2 shows the "too short" box (under the host's caption unless given) and gives 0;
+// a confirmed dialog gives 1.
+template <class Block>
+WORD SetupDeconvolver(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,
+                      const char* caption = nullptr) {
+  if (!RunSettingsOrTooShort(parent, instance, context, tooShortMessage, caption ? caption : context->caption))
+    return 0;
+  return WithBlock<Block>(context, [&](Block& block) {
+    block.ownerWindow = HandleToField(parent);
+    block.moduleInstance = HandleToField(instance);
+  }) ? 1 : 0;
+}
+
+// What a generator's confirmed settings tell the host: the selection it replaces (kept
+// in the block, to return unchanged when the run fails) and the frames it will write.
+template <class Block>
+INT_PTR ConfirmGeneratorLength(Block& block, XfmContext* context, long frames) {
+  block.selectionLength = context->selEnd - context->selStart + 1;
+  context->outputLengthSet = 1;
+  context->outputLength = static_cast<LONG>(frames);
+  return 1;
+}
 
 // What a module adds to the common result dialog.
 struct ResultDialog {

@@ -22,13 +22,6 @@ MlsChoice ReadMlsOrderCombo(HWND dialog, int id, MlsChoice stored, int rows) {
   return {static_cast<SHORT>(selected), static_cast<SHORT>(MlsEntryTable[selected].order)};
 }
 
-bool RunDeconvolverSettings(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,
-                            const char* caption) {
-  const WORD result = RunSettingsDialog(parent, instance, context, kSettingsTemplate);
-  if (result == 2) ShowError(parent, tooShortMessage, caption);
-  return result == 1;
-}
-
 SHORT* AllocateSignal(StagedMemory& memory, std::size_t samples, const char* caption) {
   auto* buffer = memory.AllocLocked<SHORT>(samples);
   if (!buffer) ShowError(nullptr, kGenerationMemoryMessage, caption);

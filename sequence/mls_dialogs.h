@@ -26,25 +26,6 @@ struct MlsChoice {
 // (Taken and returned by value: the blocks' fields are packed and may sit at odd offsets.)
 MlsChoice ReadMlsOrderCombo(HWND dialog, int id, MlsChoice stored, int rows = kMlsEntryCount);
 
-// The settings dialog of a deconvolver: true for end code 1; end code 2 shows the
-// module's "selection too short" box (under `caption`) and gives false, as do the others.
-bool RunDeconvolverSettings(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,
-                            const char* caption);
-
-// The settings dialog of a deconvolver, and what comes after it: once confirmed, the
-// parent window and the module instance go to the block's two handle fields and the
-// result is 1; otherwise 0. The caption of the "too short" box is the host's unless given.
-template <class Block>
-WORD SetupDeconvolver(HWND parent, HINSTANCE instance, XfmContext* context, const char* tooShortMessage,
-                      const char* caption = nullptr) {
-  if (!RunDeconvolverSettings(parent, instance, context, tooShortMessage, caption ? caption : context->caption))
-    return 0;
-  return WithBlock<Block>(context, [&](Block& block) {
-    block.ownerWindow = HandleToField(parent);
-    block.moduleInstance = HandleToField(instance);
-  }) ? 1 : 0;
-}
-
 inline constexpr char kNoTobMessage[] = "No TOB found !!!\n(Wrong taps ?)";
 
 // The table row a block stores, when it is one of the first `rows` and still has the
@@ -52,16 +33,6 @@ inline constexpr char kNoTobMessage[] = "No TOB found !!!\n(Wrong taps ?)";
 inline const MlsEntry* FindStoredEntry(long entry, long order, int rows = kMlsEntryCount) {
   const MlsEntry* row = entry < rows ? FindMlsEntry(entry) : nullptr;
   return row && row->order == order ? row : nullptr;
-}
-
-// What a generator's confirmed settings tell the host: the selection it replaces (kept
-// in the block, to return unchanged when the run fails) and the frames it will write.
-template <class Block>
-INT_PTR ConfirmGeneratorLength(Block& block, XfmContext* context, long frames) {
-  block.selectionLength = context->selEnd - context->selStart + 1;
-  context->outputLengthSet = 1;
-  context->outputLength = static_cast<LONG>(frames);
-  return 1;
 }
 
 // A generator's buffer of `samples` 16-bit values, or null after the memory message

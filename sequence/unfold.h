@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "frame/peaks.h"
 #include "frame/progress.h"
 
 enum class TobResult { Found, NotFound, Cancelled };
@@ -48,19 +49,9 @@ void PermuteBackward(std::span<float> w, std::span<int32_t> perm, std::span<floa
 bool CorrelateWithMls(std::span<float> w, std::span<int32_t> perm, const std::function<bool(int step)>& afterStep,
                       std::span<float> scratch = {});
 
-struct Peak {
-  long position = 2;  // of the peak, 2 .. 2^N
-  double dc = 0;      // the channel's DC offset (0 without DC removal)
-};
 // Peak search over positions 2 .. 2^N of one channel; raises magnitude (shared by the
 // channels) to this channel's peak magnitude, measured from the mean with DC removal.
 Peak FindPeak(std::span<const float> w, bool removeDc, float& magnitude);
-// The same search over plain values; the position counts from 0.
-Peak FindPeakOfValues(std::span<const float> values, bool removeDc, float& magnitude);
-
-// One value to a 16-bit sample: the DC offset subtracted, scaled by g (32767 / magnitude,
-// in single precision), rounded half away from zero.
-int16_t ScaleToSample(double value, double dc, float g);
 
 // The position the output starts from: the first channel's peak, or the second's when it
 // lies less than half of 2^N after it (second < 0: mono); moved 1500 on for N >= 12.

@@ -13,7 +13,6 @@
 #include "frame/paramblock.h"
 #include "frame/progress.h"
 #include "frame/stages.h"
-#include "sequence/mls_dialogs.h"
 #include "sweep/fields.h"
 #include "sweep/sweep.h"
 #include "sweep/sweepsource/sweepsource_block.h"
