@@ -588,13 +588,15 @@ LONG WINAPI XfmDo(XfmContext* context) {
     }
   }
   copy.Free();
+  // One plan of size N for every transform of the run.
+  const RealFftPlan fft(n);
   {
     float* spectra[4] = {buf.spectrum1, buf.spectrum2, buf.spectrum1 + n, buf.spectrum2 + n};
     const int count = mode == 'Q' ? 4 : stereoResponse ? 2 : 1;
     host.Begin("Initializing...");
     bool going = true;
     for (int k = 0; k < count && going; ++k) {
-      RealFft(spectra[k], n, +1);
+      fft.Transform(spectra[k], +1);
       going = host.Report(k + 1, count == 1 ? 2 : count);
     }
     host.End();
@@ -643,25 +645,25 @@ LONG WINAPI XfmDo(XfmContext* context) {
     const std::span<float> l(left, un), r(right, right ? un : 0);
     switch (run) {
       case 'A':
-        RealFft(l, +1);
+        fft.Transform(left, +1);
         MultiplyPackedSpectra(l, h1);
-        RealFft(l, -1);
+        fft.Transform(left, -1);
         return;
       case 'C':
-        RealFft(l, +1);
+        fft.Transform(left, +1);
         std::copy(l.begin(), l.end(), r.begin());
         MultiplyPackedSpectra(r, h2);
         MultiplyPackedSpectra(l, h1);
         break;
       case 'D':
-        RealFft(r, +1);
+        fft.Transform(right, +1);
         std::copy(r.begin(), r.end(), l.begin());
         MultiplyPackedSpectra(l, h1);
         MultiplyPackedSpectra(r, h2);
         break;
       default:
-        RealFft(l, +1);
-        RealFft(r, +1);
+        fft.Transform(left, +1);
+        fft.Transform(right, +1);
         if (run == 'B') {
           MultiplyPackedSpectra(l, h1);
           MultiplyPackedSpectra(r, h1);
@@ -675,8 +677,8 @@ LONG WINAPI XfmDo(XfmContext* context) {
         }
         break;
     }
-    RealFft(l, -1);
-    RealFft(r, -1);
+    fft.Transform(left, -1);
+    fft.Transform(right, -1);
   };
 
   float peak = 0;
