@@ -97,7 +97,9 @@ int RunMain(App& app, const RunArgs& a) {
 
   int code = host::ExitCode(report.status);
   bool written = false;
-  if (!a.output.empty() && report.status != host::RunStatus::UsageError) {
+  // The output is written only after a completed run: a refused, failed or cancelled one
+  // leaves whatever the file held.
+  if (!a.output.empty() && report.status == host::RunStatus::Completed) {
     host::ScriptedUser saver(options.sets, options.presses, options.answer, options.interactive,
                              options.printMessages);
     if (!SaveDocument(app, a.output, doc, error, &filterData, &saver)) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,19 @@ TEST_F(Cli, ExitStatusesTellUsageDocumentAndModuleFailures) {
   EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 --press Cancel", nullptr, &err), 1);
   EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 -o '" + dir_ + "/no/such/dir/x.wav'"), 3);
   EXPECT_EQ(Run("frobnicate"), 2);
+}
+
+TEST_F(Cli, ARunThatDidNotCompleteLeavesTheOutputAlone) {
+  const std::string keep = dir_ + "/keep.wav";
+  for (const std::string how : {"--set Repetitions=0", "--press Cancel"}) {
+    {
+      std::ofstream(keep) << "precious";
+    }
+    EXPECT_EQ(Run("run \"Multi MLS Signal\" --new 48000 " + how + " -o '" + keep + "'"), 1) << how;
+    std::ifstream in(keep);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "precious") << how;
+  }
 }
 
 TEST_F(Cli, ClipboardLoadsShowsSavesAndClears) {
