@@ -161,10 +161,10 @@ long OverlapSave::blocks() const {
   return k > 0 ? static_cast<long>((static_cast<long long>(outputFrames()) + k - 1) / k) : 0;
 }
 
-BlockOutcome RunOverlapSave(const OverlapSave& run, const XfmContext* context, const BlockFilter& filter,
-                            FloatTempFile& file, const ProgressFn& progress, float& peak) {
+BlockOutcome RunOverlapSave(const OverlapSave& run, const BlockReader& read, const BlockFilter& filter,
+                            const BlockSink& sink, const ProgressFn& progress) {
   const long m = run.filterLength, k = run.newFrames();
-  const int e = run.channels;
+  const int e = run.channels, outputs = run.outputs();
   const long total = run.blocks();
   const long full = k > 0 ? run.frames / k : 0;  // F, blocks whose input is all from the document
   const std::size_t tail = static_cast<std::size_t>(m - 1);
@@ -177,7 +177,7 @@ BlockOutcome RunOverlapSave(const OverlapSave& run, const XfmContext* context, c
     const long available = b < full ? k : b == full ? run.frames - full * k : 0;
     if (available > 0) {
       const long long offset = (static_cast<long long>(run.firstFrame) + static_cast<long long>(b) * k) * e * 2;
-      context->readSamples(samples, static_cast<LONG>(offset), static_cast<LONG>(available * e * 2));
+      read(static_cast<LONG>(offset), static_cast<LONG>(available * e * 2), samples);
     }
     for (int w = 0; w < 2; ++w) {
       if (run.source[w] < 0) continue;
@@ -195,7 +195,7 @@ BlockOutcome RunOverlapSave(const OverlapSave& run, const XfmContext* context, c
 
     const long kept = b + 1 < total ? k : run.outputFrames() - (total - 1) * k;
     const float* out = run.work[0] + tail;
-    if (e == 2) {
+    if (outputs == 2) {
       const float* right = run.work[1] + tail;
       for (long j = 0; j < kept; ++j) {
         interleaved[2 * j] = out[j];
@@ -203,12 +203,23 @@ BlockOutcome RunOverlapSave(const OverlapSave& run, const XfmContext* context, c
       }
       out = interleaved;
     }
-    const std::size_t values = static_cast<std::size_t>(kept) * static_cast<std::size_t>(e);
-    if (run.trackPeak) peak = PeakMagnitude(std::span<const float>(out, values), peak);
-    if (!file.Write(out, values)) return BlockOutcome::FileFailed;
+    if (!sink(out, static_cast<std::size_t>(kept) * static_cast<std::size_t>(outputs))) return BlockOutcome::Stopped;
     if (progress && !progress(b + 1, total)) return BlockOutcome::Cancelled;
   }
   return BlockOutcome::Completed;
+}
+
+BlockOutcome RunOverlapSave(const OverlapSave& run, const XfmContext* context, const BlockFilter& filter,
+                            FloatTempFile& file, const ProgressFn& progress, float& peak) {
+  const BlockReader read = [context](LONG offset, LONG bytes, int16_t* samples) {
+    context->readSamples(samples, offset, bytes);
+  };
+  const BlockSink sink = [&](const float* values, std::size_t count) {
+    if (run.trackPeak) peak = PeakMagnitude(std::span<const float>(values, count), peak);
+    return file.Write(values, count);
+  };
+  const BlockOutcome outcome = RunOverlapSave(run, read, filter, sink, progress);
+  return outcome == BlockOutcome::Stopped ? BlockOutcome::FileFailed : outcome;
 }
 
 // ---- Conversion into the document -----------------------------------------------------

@@ -76,6 +76,7 @@ struct OverlapSave {
   long frames = 0;        // L, input frames from the first one
   long firstFrame = 0;    // document frame of the first input frame
   int channels = 1;       // e, of the document and of the output
+  int outputChannels = 0; // of the output when it differs from e (a mono input to two outputs)
   // The document channel that feeds each work buffer, -1 for none.
   int source[2] = {0, -1};
   void* block = nullptr;
@@ -83,20 +84,32 @@ struct OverlapSave {
   float* overlap = nullptr;
   bool trackPeak = true;
 
+  int outputs() const { return outputChannels > 0 ? outputChannels : channels; }
   long newFrames() const { return fftSize - filterLength + 1; }  // K
   long outputFrames() const { return frames + filterLength - 1; }
   long blocks() const;                                            // B
 };
 
+// The input of a block loop: byteCount bytes of the document's interleaved 16-bit samples
+// from byteOffset (readSamples, or a copy of it in a test).
+using BlockReader = std::function<void(LONG byteOffset, LONG byteCount, int16_t* samples)>;
+// Where the kept output frames go, as float32 values interleaved by frame (a file, a wave
+// device); false stops the loop.
+using BlockSink = std::function<bool(const float* values, std::size_t count)>;
+
 // The module's filter of one block: the time data stand in work[0] and work[1]
 // (positions 0 ... N - 1); the filtered block is left there, its new frames at M - 1 ... N - 1.
 using BlockFilter = std::function<void(float* left, float* right)>;
 
-enum class BlockOutcome { Completed, Cancelled, FileFailed };
+enum class BlockOutcome { Completed, Cancelled, FileFailed, Stopped };
 
-// Runs every block: the overlap and the document's input (through readSamples) into the
-// work buffers, the filter, and the kept output frames appended to the file interleaved
-// by frame (work[0] left, work[1] right). Progress (b + 1, B) after each block.
+// Runs every block: the overlap and the input into the work buffers, the filter, and the
+// kept output frames to the sink interleaved by frame (work[0] left, work[1] right).
+// Progress (b + 1, B) after each block. Stopped when the sink refuses a block.
+BlockOutcome RunOverlapSave(const OverlapSave& run, const BlockReader& read, const BlockFilter& filter,
+                            const BlockSink& sink, const ProgressFn& progress);
+
+// The same from the document (readSamples) into the file, tracking the peak magnitude.
 BlockOutcome RunOverlapSave(const OverlapSave& run, const XfmContext* context, const BlockFilter& filter,
                             FloatTempFile& file, const ProgressFn& progress, float& peak);
 
