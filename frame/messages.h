@@ -10,6 +10,14 @@ inline constexpr char kGenerationMemoryMessage[] = "Not enough memory,\ngenerati
 inline constexpr char kDeconvolutionMemoryMessage[] =
     "The system cannot allocate enough memory\nto perform deconvolution.\n\n"
     "Retry after closing some windows or\nwith a lower  MLS order.";
+// The convolvers' texts.
+inline constexpr char kDocumentBitsMessage[] = "Audio Data must be 16-bit.";
+inline constexpr char kConvolutionMemoryMessage[] =
+    "The system cannot allocate enough memory\nto perform convolution.\n\n"
+    "Retry after closing some windows or\nwith a shorter impulse response.";
+inline constexpr char kTempFileMessage[] = "Error creating, reading or writing temporary file.";
+inline constexpr char kFileErrorCaption[] = "File Error";
+inline constexpr char kDocumentWriteMessage[] = "The result could not be written into the document.";
 inline constexpr char kClipboardBusyMessage[] =
     "Can not access Clipboard Data.\nAnother application or window\nhas the Clipboard opened.";
 

@@ -46,14 +46,10 @@ constexpr char kClipboardMessage[] =
     "Convolution effect can not\naccess Clipboard Data.\nAnother application or window\nhas the Clipboard opened.";
 constexpr char kFormatMessage[] = "The Convolution Effect does not recognize\nthe format of Clipboard Data.";
 constexpr char kResponseBitsMessage[] = "Clipboard Data must be 16-bit.";
-constexpr char kDocumentBitsMessage[] = "Audio Data must be 16-bit.";
 constexpr char kNoCopyMessage[] = "Error!\n\nXfmDo function can not access data\nstored by XfmSetup function.";
-constexpr char kMemoryMessage[] =
-    "The system cannot allocate enough memory\nto perform convolution.\n\n"
-    "Retry after closing some windows or\nwith a shorter impulse response.";
-constexpr char kFileMessage[] = "Error creating, reading or writing temporary file.";
-constexpr char kFileCaption[] = "File Error";
-constexpr char kDocumentWriteMessage[] = "The result could not be written into the document.";
+constexpr const char* kMemoryMessage = kConvolutionMemoryMessage;
+constexpr const char* kFileMessage = kTempFileMessage;
+constexpr const char* kFileCaption = kFileErrorCaption;
 
 const ModuleInfo kInfo = {"Tovrel\\Convolve with Clipboard", kTitle, kChannelsMonoStereo, kKindConvolver,
                           kConvolveTypeString};
