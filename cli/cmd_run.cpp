@@ -20,6 +20,7 @@ struct RunArgs {
   std::string selection;
   std::vector<std::string> sets;
   std::vector<std::string> presses;
+  std::vector<std::string> snapshots;
   bool yes = false;
   bool no = false;
   bool batch = false;
@@ -49,6 +50,14 @@ int RunMain(App& app, const RunArgs& a) {
     options.sets.push_back({s.substr(0, eq), s.substr(eq + 1)});
   }
   options.presses = a.presses;
+  for (const auto& s : a.snapshots) {
+    host::Snapshot snapshot;
+    if (!host::ParseSnapshot(s, snapshot, error)) {
+      Fail(error);
+      return kExitUsage;
+    }
+    options.snapshots.push_back(snapshot);
+  }
   if (a.yes && a.no) {
     Fail("--yes and --no exclude each other");
     return kExitUsage;
@@ -136,6 +145,10 @@ void RegisterRun(CLI::App& cli, App& app, Commands& commands) {
   cmd->add_option("--select", a.selection, "Selection FROM:TO, inclusive, in frames or seconds (suffix s)");
   cmd->add_option("--set", a.sets, "Set a dialog control before it is confirmed: CONTROL=VALUE (label or id; an edit's text, a list item's text or #index, on/off)")->take_all();
   cmd->add_option("--press", a.presses, "Press a dialog button before the dialog is confirmed")->take_all();
+  cmd->add_option("--snapshot", a.snapshots,
+                  "Save a display window of the settings dialog as PNG, as it stands when the dialog is confirmed: "
+                  "VIEW=FILE.png (views: monitor, ir1, ir2, audio)")
+      ->take_all();
   cmd->add_flag("--yes", a.yes, "Answer Yes to questions");
   cmd->add_flag("--no", a.no, "Answer No to questions");
   cmd->add_flag("--batch", a.batch, "Run in the host's batch mode: every dialog confirms itself");

@@ -19,6 +19,7 @@ struct RunOptions {
   std::vector<ControlSetting> sets;     // --set CONTROL=VALUE
   std::vector<std::string> presses;     // --press CONTROL
   std::optional<bool> answer;           // --yes / --no
+  std::vector<Snapshot> snapshots;      // --snapshot VIEW=FILE, of the settings dialog
   bool batch = false;                   // the host's batch mode
   bool interactive = false;             // questions may be asked on the terminal
   bool printMessages = false;           // message boxes printed on stderr as they appear

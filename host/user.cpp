@@ -260,6 +260,16 @@ void ScriptedUser::DialogIdle(HWND dialog, int round) {
     copied = copied || copy;
     state = portable::Inspect(dialog);
   }
+  for (const auto& snapshot : snapshots_) {
+    std::string why;
+    if (!TakeSnapshot(dialog, snapshot, why)) {
+      usageError_ = why;
+      snapshots_.clear();
+      if (!portable::Click(dialog, IDCANCEL)) portable::PressCloseBox(dialog);
+      return;
+    }
+  }
+  snapshots_.clear();  // of the first dialog only
   if (!copied) {
     for (const auto& c : state.controls) {
       if (!IsCopyButton(c)) continue;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/snapshot.h"
 #include "platform/portable/faces.h"
 
 namespace tovrel::host {
@@ -46,6 +47,10 @@ class ScriptedUser : public portable::User {
   void DialogIdle(HWND dialog, int round) override;
   int MessageBox(const portable::MessageBoxEvent& box) override;
 
+  // Pictures to take of the first dialog's display windows, once its settings and
+  // presses are done, before it is confirmed. A failed one is a usage error.
+  void SetSnapshots(std::vector<Snapshot> snapshots) { snapshots_ = std::move(snapshots); }
+
   // A value that a dialog does not offer, found while the dialog was open.
   const std::string& usageError() const { return usageError_; }
   // Settings and presses that no dialog of the run had.
@@ -73,6 +78,7 @@ class ScriptedUser : public portable::User {
   std::string usageError_;
   bool refusedToClose_ = false;
   std::vector<std::string> resultTexts_;
+  std::vector<Snapshot> snapshots_;
 };
 
 }  // namespace tovrel::host

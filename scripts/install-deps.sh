@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libcli11-dev
+  libcairo2-dev fonts-dejavu-core
   libfftw3-dev
   clang libclang-rt-14-dev
   python3-numpy python3-scipy

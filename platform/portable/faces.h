@@ -163,6 +163,35 @@ TOVREL_PORTABLE_API bool ClipboardIsOpen();
 // Replaces GetTickCount's source (null restores the monotonic clock in milliseconds).
 TOVREL_PORTABLE_API void SetTickSource(std::function<DWORD()> source);
 
+// ---- Display windows and their pictures --------------------------------------------
+
+struct WindowInfo {
+  HWND window = nullptr;
+  std::string windowClass;
+  std::string text;
+  bool visible = false;           // shown, with every window it sits in
+  int x = 0, y = 0, cx = 0, cy = 0;  // pixels
+};
+// The windows of registered classes whose parent is `parent`, in creation order.
+TOVREL_PORTABLE_API std::vector<WindowInfo> ClassWindows(HWND parent);
+
+// A window's picture: 0x00RRGGBB pixels, row by row from the top.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;
+  uint32_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+};
+// Paints the window now, shown or not, through its procedure (WM_PAINT, on the calling
+// thread, which must be the window's own), and returns what it drew. Empty for a window
+// that is not of a registered class.
+TOVREL_PORTABLE_API std::optional<Picture> PaintWindow(HWND window);
+TOVREL_PORTABLE_API bool WritePng(const Picture& picture, const std::string& path, std::string* error);
+TOVREL_PORTABLE_API std::optional<Picture> ReadPng(const std::string& path, std::string* error);
+
+// Pens, brushes and fonts created and not deleted, plus device contexts not released.
+TOVREL_PORTABLE_API long LiveGdiObjects();
+
 // ---- Windows the host owns ---------------------------------------------------------
 
 // A top-level window that stands for the host's main window (owner of dialogs).

@@ -36,6 +36,19 @@ enum class FileCall { Create, Read, Write, Seek };
 void ArmFileFaults(const Faults& plan);
 bool FileCallFails(FileCall call);
 
+// Windows of registered classes, for the drawing calls.
+struct WindowPaint {
+  int width = 0;          // client size in pixels
+  int height = 0;
+  uint32_t background = 0;  // the class's brush, 0 for none
+  bool erase = false;     // the background is due to be erased
+};
+// False when the window is not of a registered class. With `take`, the window counts as
+// painted: no WM_PAINT is due and the erase is taken.
+bool ClassWindowPaint(HWND window, bool take, WindowPaint* paint);
+// Forgets the picture of a window that is gone.
+void DropSurface(uint32_t window);
+
 // The journal and the user.
 void Record(Event event);
 User* CurrentUser();

@@ -370,3 +370,183 @@ TOVREL_PORTABLE_API DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD millis
 TOVREL_PORTABLE_API BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 TOVREL_PORTABLE_API void WINAPI Sleep(DWORD milliseconds);
 }  // extern "C"
+
+// ---- Window classes and display windows (platform/portable/windows.cpp) -------------
+// Windows of a registered class, created in pixel coordinates, usually as children of a
+// dialog. Their procedure receives WM_PAINT when the dialog's loop runs empty and the
+// window is shown and invalid; whatever it leaves to DefWindowProcA gets the default.
+
+typedef WORD ATOM;
+typedef DWORD COLORREF;
+TOVREL_DECLARE_HANDLE(HMENU);
+TOVREL_DECLARE_HANDLE(HICON);
+TOVREL_DECLARE_HANDLE(HCURSOR);
+TOVREL_DECLARE_HANDLE(HDC);
+TOVREL_DECLARE_HANDLE(HPEN);
+TOVREL_DECLARE_HANDLE(HBRUSH);
+TOVREL_DECLARE_HANDLE(HFONT);
+typedef void* HGDIOBJ;
+
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+
+typedef struct tagWNDCLASSA {
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  LPCSTR lpszMenuName;
+  LPCSTR lpszClassName;
+} WNDCLASSA;
+
+typedef struct tagPOINT {
+  LONG x;
+  LONG y;
+} POINT;
+typedef struct tagRECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+} RECT;
+typedef struct tagSIZE {
+  LONG cx;
+  LONG cy;
+} SIZE;
+typedef struct tagPAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;
+  RECT rcPaint;
+  BOOL fRestore;
+  BOOL fIncUpdate;
+  BYTE rgbReserved[32];
+} PAINTSTRUCT;
+
+#define WM_CREATE 0x0001
+#define WM_PAINT 0x000F
+#define WM_ERASEBKGND 0x0014
+
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define GetRValue(c) ((BYTE)(c))
+#define GetGValue(c) ((BYTE)(((WORD)(c)) >> 8))
+#define GetBValue(c) ((BYTE)((c) >> 16))
+
+// Stock objects
+#define WHITE_BRUSH 0
+#define LTGRAY_BRUSH 1
+#define GRAY_BRUSH 2
+#define DKGRAY_BRUSH 3
+#define BLACK_BRUSH 4
+#define NULL_BRUSH 5
+#define HOLLOW_BRUSH NULL_BRUSH
+#define WHITE_PEN 6
+#define BLACK_PEN 7
+#define NULL_PEN 8
+#define SYSTEM_FONT 13
+
+// Pens
+#define PS_SOLID 0
+#define PS_NULL 5
+
+// Text
+#define TRANSPARENT 1
+#define OPAQUE 2
+#define TA_LEFT 0
+#define TA_RIGHT 2
+#define TA_CENTER 6
+#define TA_TOP 0
+#define TA_BOTTOM 8
+#define TA_BASELINE 24
+#define GDI_ERROR 0xFFFFFFFFu
+#define CLR_INVALID 0xFFFFFFFFu
+
+// Fonts
+#define FW_DONTCARE 0
+#define FW_NORMAL 400
+#define FW_BOLD 700
+#define ANSI_CHARSET 0
+#define DEFAULT_CHARSET 1
+#define OUT_DEFAULT_PRECIS 0
+#define CLIP_DEFAULT_PRECIS 0
+#define DEFAULT_QUALITY 0
+#define DEFAULT_PITCH 0
+#define VARIABLE_PITCH 2
+#define FF_DONTCARE 0x00
+#define FF_SWISS 0x20
+
+extern "C" {
+TOVREL_PORTABLE_API ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass);
+// Fails while a window of the class exists.
+TOVREL_PORTABLE_API BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance);
+// Windows of registered classes only; the position and size are in pixels.
+TOVREL_PORTABLE_API HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style,
+                                                int x, int y, int width, int height, HWND parent, HMENU menu,
+                                                HINSTANCE instance, LPVOID param);
+TOVREL_PORTABLE_API BOOL WINAPI DestroyWindow(HWND window);
+TOVREL_PORTABLE_API LRESULT WINAPI DefWindowProcA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+TOVREL_PORTABLE_API HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
+// The system font's average character width (low word) and height (high word): 8 and 16.
+TOVREL_PORTABLE_API LONG WINAPI GetDialogBaseUnits(void);
+TOVREL_PORTABLE_API BOOL WINAPI GetClientRect(HWND window, RECT* rect);
+// The whole window is invalidated whatever the rectangle.
+TOVREL_PORTABLE_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+TOVREL_PORTABLE_API BOOL WINAPI UpdateWindow(HWND window);
+}  // extern "C"
+
+#define CreateWindowA(className, windowName, style, x, y, width, height, parent, menu, instance, param) \
+  CreateWindowExA(0, className, windowName, style, x, y, width, height, parent, menu, instance, param)
+#define RegisterClass RegisterClassA
+#define UnregisterClass UnregisterClassA
+#define CreateWindowEx CreateWindowExA
+#define CreateWindow CreateWindowA
+#define DefWindowProc DefWindowProcA
+#define LoadCursor LoadCursorA
+#define WNDCLASS WNDCLASSA
+
+// ---- Drawing (platform/portable/drawing.cpp) ------------------------------------------
+// The GDI subset of the display windows, drawn with Cairo into one picture per window
+// (pixel units, aliased lines as GDI draws them). Fonts map to the DejaVu family.
+
+extern "C" {
+TOVREL_PORTABLE_API HDC WINAPI BeginPaint(HWND window, PAINTSTRUCT* paint);
+TOVREL_PORTABLE_API BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint);
+TOVREL_PORTABLE_API HDC WINAPI GetDC(HWND window);
+TOVREL_PORTABLE_API int WINAPI ReleaseDC(HWND window, HDC dc);
+
+TOVREL_PORTABLE_API HPEN WINAPI CreatePen(int style, int width, COLORREF color);
+TOVREL_PORTABLE_API HBRUSH WINAPI CreateSolidBrush(COLORREF color);
+TOVREL_PORTABLE_API HFONT WINAPI CreateFontA(int height, int width, int escapement, int orientation, int weight,
+                                             DWORD italic, DWORD underline, DWORD strikeOut, DWORD charSet,
+                                             DWORD outPrecision, DWORD clipPrecision, DWORD quality,
+                                             DWORD pitchAndFamily, LPCSTR faceName);
+TOVREL_PORTABLE_API HGDIOBJ WINAPI GetStockObject(int object);
+// Returns the object it replaces; null when the object or the device context is unknown.
+TOVREL_PORTABLE_API HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object);
+// Refused while the object is selected into a device context; stock objects stay.
+TOVREL_PORTABLE_API BOOL WINAPI DeleteObject(HGDIOBJ object);
+
+TOVREL_PORTABLE_API BOOL WINAPI MoveToEx(HDC dc, int x, int y, POINT* previous);
+TOVREL_PORTABLE_API BOOL WINAPI LineTo(HDC dc, int x, int y);
+TOVREL_PORTABLE_API BOOL WINAPI Polyline(HDC dc, const POINT* points, int count);
+TOVREL_PORTABLE_API BOOL WINAPI Polygon(HDC dc, const POINT* points, int count);
+TOVREL_PORTABLE_API BOOL WINAPI Ellipse(HDC dc, int left, int top, int right, int bottom);
+TOVREL_PORTABLE_API BOOL WINAPI Rectangle(HDC dc, int left, int top, int right, int bottom);
+TOVREL_PORTABLE_API int WINAPI FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+
+TOVREL_PORTABLE_API BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int length);
+TOVREL_PORTABLE_API COLORREF WINAPI SetTextColor(HDC dc, COLORREF color);
+TOVREL_PORTABLE_API COLORREF WINAPI SetBkColor(HDC dc, COLORREF color);
+TOVREL_PORTABLE_API int WINAPI SetBkMode(HDC dc, int mode);
+TOVREL_PORTABLE_API UINT WINAPI SetTextAlign(HDC dc, UINT align);
+}  // extern "C"
+
+#define CreateFont CreateFontA
+#define TextOut TextOutA

@@ -1,4 +1,5 @@
-// Windows, modal dialogs and their controls, and the user's actions on them.
+// Windows, modal dialogs and their controls, windows of registered classes, and the
+// user's actions on them.
 //
 // A dialog is created from its module's resource script, its controls are windows of
 // their own, and DialogBoxParamA runs a modal loop: sent messages from other threads,
@@ -29,7 +30,7 @@ constexpr int kIdleRounds = 64;
 constexpr UINT kEditChange = 5;  // CBN_EDITCHANGE
 constexpr size_t kDefaultEditLimit = 32767;
 
-enum class WindowType { Host, Dialog, Control };
+enum class WindowType { Host, Dialog, Control, Class };
 
 struct Window {
   uint32_t handle = 0;
@@ -54,6 +55,18 @@ struct Window {
   std::vector<uint32_t> children;  // in template order
   bool ended = false;
   INT_PTR result = 0;
+  // Windows of a registered class (windowClass holds its name; x, y, cx, cy are pixels)
+  WNDPROC wndProc = nullptr;
+  uint32_t background = 0;  // the class's brush
+  bool invalid = false;     // WM_PAINT is due
+  bool erase = false;       // ... and the background is to be erased first
+};
+
+struct RegisteredClass {
+  std::string name;
+  HINSTANCE instance = nullptr;
+  WNDPROC proc = nullptr;
+  uint32_t background = 0;
 };
 
 struct Posted {
@@ -81,6 +94,8 @@ struct UiState {
   std::deque<Posted> posted;
   std::list<Sent*> sent;
   uint32_t host = 0;
+  std::vector<RegisteredClass> classes;
+  ATOM nextAtom = 0xC000;
 };
 
 UiState& State() {
@@ -113,6 +128,15 @@ bool IsButton(const Window& w) { return w.type == WindowType::Control && w.windo
 bool IsCombo(const Window& w) { return w.type == WindowType::Control && w.kind == ControlKind::ComboBox; }
 bool EditableCombo(const Window& w) { return IsCombo(w) && (w.style & 0x3) != CBS_DROPDOWNLIST; }
 bool SingleLineEdit(const Window& w) { return w.kind == ControlKind::Edit && (w.style & ES_MULTILINE) == 0; }
+
+// Shown, with every window it sits in.
+bool ShownLocked(UiState& s, Window* w) {
+  while (w != nullptr && Visible(*w)) {
+    if (w->type == WindowType::Host || w->type == WindowType::Dialog || w->parent == 0) return true;
+    w = Get(s, w->parent);
+  }
+  return false;
+}
 
 bool IsOpenDialog(const UiState& s, uint32_t handle) {
   return std::find(s.dialogs.begin(), s.dialogs.end(), handle) != s.dialogs.end();
@@ -288,7 +312,7 @@ LRESULT Send(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   Lock lock(s.mutex);
   Window* w = Get(s, hwnd);
   if (w == nullptr) return 0;
-  if (w->type != WindowType::Dialog) {
+  if (w->type == WindowType::Host || w->type == WindowType::Control) {
     int notify = -1;
     LRESULT result = w->type == WindowType::Control ? ControlMessage(*w, msg, wParam, lParam, &notify) : 0;
     if (w->type == WindowType::Host) TextMessage(*w, msg, wParam, lParam, &result);
@@ -306,6 +330,11 @@ LRESULT Send(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     s.sent.push_back(&sent);
     s.sentDone.wait(lock, [&] { return sent.done; });
     return sent.result;
+  }
+  if (w->type == WindowType::Class) {
+    WNDPROC proc = w->wndProc;
+    lock.unlock();
+    return proc != nullptr ? proc(hwnd, msg, wParam, lParam) : DefWindowProcA(hwnd, msg, wParam, lParam);
   }
   DLGPROC proc = w->proc;
   lock.unlock();
@@ -347,7 +376,19 @@ bool DispatchOne(UiState& s, Lock& lock) {
     lock.lock();
     return true;
   }
-  return false;
+  // Last, as in Windows: WM_PAINT for a shown window that is due, the oldest first.
+  uint32_t due = 0;
+  for (const auto& [handle, w] : s.windows) {
+    if (w->type == WindowType::Class && w->invalid && w->thread == me && ShownLocked(s, w.get()) &&
+        (due == 0 || handle < due))
+      due = handle;
+  }
+  if (due == 0) return false;
+  Get(s, due)->invalid = false;  // painted once even by a procedure that never validates
+  lock.unlock();
+  Send(AsHwnd(due), WM_PAINT, 0, 0);
+  lock.lock();
+  return true;
 }
 
 ControlState StateOf(const Window& c) {
@@ -470,6 +511,12 @@ void DestroyDialogLocked(UiState& s, uint32_t handle) {
   if (d == nullptr) return;
   std::vector<uint32_t> gone = d->children;
   gone.push_back(handle);
+  for (const auto& [h, w] : s.windows) {
+    if (w->type == WindowType::Class && w->parent == handle) {
+      gone.push_back(h);
+      detail::DropSurface(h);
+    }
+  }
   for (uint32_t w : gone) s.windows.erase(w);
   s.dialogs.erase(std::remove(s.dialogs.begin(), s.dialogs.end(), handle), s.dialogs.end());
   auto isGone = [&](uint32_t w) { return std::find(gone.begin(), gone.end(), w) != gone.end(); };
@@ -653,6 +700,38 @@ void PressCloseBox(HWND dialog) {
   }
   Send(dialog, WM_CLOSE, 0, 0);
 }
+
+std::vector<WindowInfo> ClassWindows(HWND parent) {
+  auto& s = State();
+  Lock lock(s.mutex);
+  std::vector<WindowInfo> found;
+  uint32_t parentHandle = parent != nullptr ? detail::HandleValue(parent) : 0;
+  for (const auto& [handle, w] : s.windows) {
+    if (w->type != WindowType::Class || w->parent != parentHandle) continue;
+    found.push_back({AsHwnd(handle), w->windowClass, w->text, ShownLocked(s, w.get()), w->x, w->y, w->cx, w->cy});
+  }
+  std::sort(found.begin(), found.end(), [](const WindowInfo& a, const WindowInfo& b) {
+    return detail::HandleValue(a.window) < detail::HandleValue(b.window);
+  });
+  return found;
+}
+
+namespace detail {
+
+bool ClassWindowPaint(HWND window, bool take, WindowPaint* paint) {
+  auto& s = State();
+  Lock lock(s.mutex);
+  Window* w = Get(s, window);
+  if (w == nullptr || w->type != WindowType::Class) return false;
+  paint->width = w->cx;
+  paint->height = w->cy;
+  paint->background = w->background;
+  paint->erase = w->erase;
+  if (take) w->invalid = w->erase = false;
+  return true;
+}
+
+}  // namespace detail
 
 HWND HostWindow() {
   auto& s = State();
@@ -926,25 +1005,182 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
   BOOL wasVisible = tp::Visible(*w) ? TRUE : FALSE;
   if (command == SW_HIDE) w->style &= ~static_cast<uint32_t>(WS_VISIBLE);
   else w->style |= WS_VISIBLE;
+  if (w->type == WindowType::Class && !wasVisible && command != SW_HIDE) w->invalid = w->erase = true;
   return wasVisible;
 }
 
 BOOL WINAPI IsWindowVisible(HWND window) {
   auto& s = tp::State();
   Lock lock(s.mutex);
-  Window* w = tp::Get(s, window);
   // Visible only when the window and every window it sits in are shown.
-  while (w != nullptr && tp::Visible(*w)) {
-    if (w->type != WindowType::Control) return TRUE;
-    w = tp::Get(s, w->parent);
-  }
-  return FALSE;
+  return tp::ShownLocked(s, tp::Get(s, window)) ? TRUE : FALSE;
 }
 
 BOOL WINAPI IsWindow(HWND window) {
   auto& s = tp::State();
   Lock lock(s.mutex);
   return tp::Get(s, window) != nullptr ? TRUE : FALSE;
+}
+
+// ---- Window classes ------------------------------------------------------------------
+
+namespace tovrel::portable {
+namespace {
+
+bool SameName(const std::string& a, const char* b) { return b != nullptr && CompareNoCase(a, b) == 0; }
+
+// The class a window is created from: registered by that instance, else by any.
+const RegisteredClass* FindClassLocked(const UiState& s, const char* name, HINSTANCE instance) {
+  const RegisteredClass* any = nullptr;
+  for (const auto& c : s.classes) {
+    if (!SameName(c.name, name)) continue;
+    if (c.instance == instance) return &c;
+    if (any == nullptr) any = &c;
+  }
+  return any;
+}
+
+}  // namespace
+}  // namespace tovrel::portable
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
+  if (windowClass == nullptr || windowClass->lpszClassName == nullptr || windowClass->lpfnWndProc == nullptr ||
+      IS_INTRESOURCE(windowClass->lpszClassName) || windowClass->lpszClassName[0] == 0)
+    return 0;
+  auto& s = tp::State();
+  Lock lock(s.mutex);
+  for (const auto& c : s.classes) {
+    if (c.instance == windowClass->hInstance && tp::SameName(c.name, windowClass->lpszClassName)) return 0;
+  }
+  s.classes.push_back({windowClass->lpszClassName, windowClass->hInstance, windowClass->lpfnWndProc,
+                       tp::detail::HandleValue(windowClass->hbrBackground)});
+  return s.nextAtom++;
+}
+
+BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance) {
+  auto& s = tp::State();
+  Lock lock(s.mutex);
+  auto it = std::find_if(s.classes.begin(), s.classes.end(), [&](const tp::RegisteredClass& c) {
+    return c.instance == instance && tp::SameName(c.name, className);
+  });
+  if (it == s.classes.end()) return FALSE;
+  for (const auto& [handle, w] : s.windows) {
+    if (w->type == WindowType::Class && tp::CompareNoCase(w->windowClass, it->name) == 0) return FALSE;
+  }
+  s.classes.erase(it);
+  return TRUE;
+}
+
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
+  if (className == nullptr || IS_INTRESOURCE(className) || width < 0 || height < 0) return nullptr;
+  auto& s = tp::State();
+  Lock lock(s.mutex);
+  const tp::RegisteredClass* c = tp::FindClassLocked(s, className, instance);
+  if (c == nullptr) return nullptr;
+  Window* owner = tp::Get(s, parent);
+  if (parent != nullptr && owner == nullptr) return nullptr;
+  auto w = std::make_unique<Window>();
+  w->type = WindowType::Class;
+  w->parent = owner != nullptr ? owner->handle : 0;
+  w->windowClass = c->name;
+  w->text = windowName != nullptr ? windowName : "";
+  w->style = style;
+  w->x = x;
+  w->y = y;
+  w->cx = width;
+  w->cy = height;
+  w->id = static_cast<int>(reinterpret_cast<uintptr_t>(menu));
+  w->wndProc = c->proc;
+  w->background = c->background;
+  w->invalid = w->erase = (style & WS_VISIBLE) != 0;
+  return tp::AsHwnd(tp::CreateWindowLocked(s, std::move(w)));
+}
+
+BOOL WINAPI DestroyWindow(HWND window) {
+  auto& s = tp::State();
+  {
+    Lock lock(s.mutex);
+    Window* w = tp::Get(s, window);
+    if (w == nullptr || w->type != WindowType::Class) return FALSE;
+  }
+  tp::Send(window, WM_DESTROY, 0, 0);
+  Lock lock(s.mutex);
+  uint32_t handle = tp::detail::HandleValue(window);
+  if (tp::Get(s, handle) == nullptr) return TRUE;
+  s.windows.erase(handle);
+  tp::detail::DropSurface(handle);
+  s.posted.erase(std::remove_if(s.posted.begin(), s.posted.end(), [&](const tp::Posted& p) { return p.window == handle; }),
+                 s.posted.end());
+  return TRUE;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      if (BeginPaint(window, &paint) != nullptr) EndPaint(window, &paint);
+      return 0;
+    }
+    case WM_ERASEBKGND: {
+      tp::detail::WindowPaint info;
+      if (!tp::detail::ClassWindowPaint(window, false, &info) || info.background == 0) return 0;
+      RECT all = {0, 0, info.width, info.height};
+      return FillRect(reinterpret_cast<HDC>(wParam), &all, tp::detail::MakeHandle<HBRUSH>(info.background)) ? 1 : 0;
+    }
+    default: break;
+  }
+  auto& s = tp::State();
+  Lock lock(s.mutex);
+  Window* w = tp::Get(s, window);
+  LRESULT result = 0;
+  if (w != nullptr) tp::TextMessage(*w, msg, wParam, lParam, &result);
+  return result;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
+  // The system's arrow: the only cursor the modules ask for.
+  if (instance != nullptr || name != IDC_ARROW) return nullptr;
+  static const uint32_t arrow = tp::detail::NextHandle();
+  return tp::detail::MakeHandle<HCURSOR>(arrow);
+}
+
+LONG WINAPI GetDialogBaseUnits(void) { return MAKELONG(8, 16); }
+
+BOOL WINAPI GetClientRect(HWND window, RECT* rect) {
+  auto& s = tp::State();
+  Lock lock(s.mutex);
+  Window* w = tp::Get(s, window);
+  if (w == nullptr || rect == nullptr) return FALSE;
+  // Dialogs and controls keep dialog units: with base units 8 x 16, one unit is 2 pixels.
+  const int scale = w->type == WindowType::Class ? 1 : 2;
+  *rect = {0, 0, w->cx * scale, w->cy * scale};
+  return TRUE;
+}
+
+BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
+  auto& s = tp::State();
+  Lock lock(s.mutex);
+  Window* w = tp::Get(s, window);
+  if (w == nullptr) return FALSE;
+  if (w->type == WindowType::Class) {
+    w->invalid = true;
+    w->erase = w->erase || erase;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI UpdateWindow(HWND window) {
+  {
+    auto& s = tp::State();
+    Lock lock(s.mutex);
+    Window* w = tp::Get(s, window);
+    if (w == nullptr) return FALSE;
+    if (w->type != WindowType::Class || !w->invalid || !tp::ShownLocked(s, w)) return TRUE;
+    w->invalid = false;
+  }
+  tp::Send(window, WM_PAINT, 0, 0);
+  return TRUE;
 }
 
 }  // extern "C"
