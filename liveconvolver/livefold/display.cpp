@@ -327,6 +327,7 @@ LRESULT CALLBACK DisplayWindowProc(HWND window, UINT message, WPARAM wParam, LPA
   HWND dialog = GetParent(window);
   // The block the dialog holds locked; none once it has closed.
   const auto* p = reinterpret_cast<const LiveParams*>(ReadDialogState(dialog, kLiveStateControl).block);
+  Black(dc, client.right, client.bottom);
   if (p != nullptr) {
     if (std::strcmp(text, kDisplayWindowText[kViewMonitor]) == 0) {
       RoutingPicture picture;

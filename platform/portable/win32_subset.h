@@ -411,7 +411,8 @@ typedef struct tagRECT {
   LONG top;
   LONG right;
   LONG bottom;
-} RECT;
+} RECT, *LPRECT;
+typedef const RECT* LPCRECT;
 typedef struct tagSIZE {
   LONG cx;
   LONG cy;
@@ -496,8 +497,9 @@ TOVREL_PORTABLE_API HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 // The system font's average character width (low word) and height (high word): 8 and 16.
 TOVREL_PORTABLE_API LONG WINAPI GetDialogBaseUnits(void);
 TOVREL_PORTABLE_API BOOL WINAPI GetClientRect(HWND window, RECT* rect);
-// The whole window is invalidated whatever the rectangle.
+// The whole window is invalidated (validated) whatever the rectangle.
 TOVREL_PORTABLE_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+TOVREL_PORTABLE_API BOOL WINAPI ValidateRect(HWND window, const RECT* rect);
 TOVREL_PORTABLE_API BOOL WINAPI UpdateWindow(HWND window);
 }  // extern "C"
 

@@ -1170,6 +1170,15 @@ BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
   return TRUE;
 }
 
+BOOL WINAPI ValidateRect(HWND window, const RECT* rect) {
+  auto& s = tp::State();
+  Lock lock(s.mutex);
+  Window* w = tp::Get(s, window);
+  if (w == nullptr) return FALSE;
+  w->invalid = w->erase = false;
+  return TRUE;
+}
+
 BOOL WINAPI UpdateWindow(HWND window) {
   {
     auto& s = tp::State();
