@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/portable/internal.h"
 
@@ -178,6 +179,14 @@ bool WithDc(HDC hdc, Fn&& fn) {
   if (it == s.dcs.end()) return false;
   fn(it->second, s);
   return true;
+}
+
+// Sets a field of a device context: its previous value, or `fail` for no context.
+template <class T>
+T Exchange(HDC hdc, T Dc::*field, T value, T fail) {
+  T previous = fail;
+  WithDc(hdc, [&](Dc& d, DrawState&) { previous = std::exchange(d.*field, value); });
+  return previous;
 }
 
 void SetColor(cairo_t* cr, COLORREF c) {
@@ -550,40 +559,19 @@ BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
 }
 
 COLORREF WINAPI SetTextColor(HDC dc, COLORREF color) {
-  COLORREF previous = CLR_INVALID;
-  tp::WithDc(dc, [&](tp::Dc& d, tp::DrawState&) {
-    previous = d.text;
-    d.text = color & 0xFFFFFFu;
-  });
-  return previous;
+  return tp::Exchange(dc, &tp::Dc::text, color & 0xFFFFFFu, static_cast<COLORREF>(CLR_INVALID));
 }
 
 COLORREF WINAPI SetBkColor(HDC dc, COLORREF color) {
-  COLORREF previous = CLR_INVALID;
-  tp::WithDc(dc, [&](tp::Dc& d, tp::DrawState&) {
-    previous = d.background;
-    d.background = color & 0xFFFFFFu;
-  });
-  return previous;
+  return tp::Exchange(dc, &tp::Dc::background, color & 0xFFFFFFu, static_cast<COLORREF>(CLR_INVALID));
 }
 
 int WINAPI SetBkMode(HDC dc, int mode) {
-  if (mode != OPAQUE && mode != TRANSPARENT) return 0;
-  int previous = 0;
-  tp::WithDc(dc, [&](tp::Dc& d, tp::DrawState&) {
-    previous = d.bkMode;
-    d.bkMode = mode;
-  });
-  return previous;
+  return mode == OPAQUE || mode == TRANSPARENT ? tp::Exchange(dc, &tp::Dc::bkMode, mode, 0) : 0;
 }
 
 UINT WINAPI SetTextAlign(HDC dc, UINT align) {
-  UINT previous = GDI_ERROR;
-  tp::WithDc(dc, [&](tp::Dc& d, tp::DrawState&) {
-    previous = d.align;
-    d.align = align;
-  });
-  return previous;
+  return tp::Exchange(dc, &tp::Dc::align, align, static_cast<UINT>(GDI_ERROR));
 }
 
 }  // extern "C"
