@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""Runs the FFT and MLS deconvolution benchmarks and prints each result as a ratio to its
+"""Runs the FFT, MLS deconvolution and real-time convolver benchmarks and prints each result as a ratio to its
 peer measured in the same run (ours / peer; below 1 is faster than the peer).
 
-Usage: ratios.py [BENCH_DIR] [--simd auto,avx2,sse2] [--min-time SECONDS] [--only fft|mls]
-BENCH_DIR holds tovrel_bench_fft and tovrel_bench_sequnfold (default build/bench/bench).
+Usage: ratios.py [BENCH_DIR] [--simd auto,avx2,sse2] [--min-time SECONDS] [--only fft|mls|live]
+BENCH_DIR holds tovrel_bench_fft, tovrel_bench_sequnfold and tovrel_bench_livefold (default build/bench/bench).
 Each instruction set of --simd runs the benchmarks once, chosen through TOVREL_FFT_SIMD
 ("auto" leaves the choice to the processor). Times are CPU times, medians of 3 runs.
 """
@@ -16,8 +16,9 @@ import sys
 PAIRS = {
     "fft": [("RealFftForward", "FftwR2c", "forward"), ("RealFftInverse", "FftwC2r", "inverse")],
     "mls": [("BM_SequnfoldXfmDo", "BM_FftwCircularCorrelation", "MLS order")],
+    "live": [("LiveEngineCascadeQ", "FftwOverlapSaveCascadeQ", "seconds")],
 }
-PROGRAMS = {"fft": "tovrel_bench_fft", "mls": "tovrel_bench_sequnfold"}
+PROGRAMS = {"fft": "tovrel_bench_fft", "mls": "tovrel_bench_sequnfold", "live": "tovrel_bench_livefold"}
 
 
 def run(program, simd, min_time, pattern):
@@ -41,9 +42,9 @@ def main():
     parser.add_argument("bench_dir", nargs="?", default="build/bench/bench")
     parser.add_argument("--simd", default="auto,avx2,sse2")
     parser.add_argument("--min-time", default="0.3")
-    parser.add_argument("--only", choices=["fft", "mls"])
+    parser.add_argument("--only", choices=["fft", "mls", "live"])
     args = parser.parse_args()
-    kinds = [args.only] if args.only else ["fft", "mls"]
+    kinds = [args.only] if args.only else ["fft", "mls", "live"]
     for kind in kinds:
         program = os.path.join(args.bench_dir, PROGRAMS[kind])
         pattern = "XfmDo|Fftw" if kind == "mls" else "."
