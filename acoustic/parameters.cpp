@@ -98,15 +98,15 @@ void RowParameters(std::span<float> work, long a, double noisePower, float fs,
   const float duration = static_cast<float>(n - a) / fs;
   const double total = work[a];
 
-  if (duration >= 0.05f) {
-    const long k50 = static_cast<long>(0.05f * fs);
+  // Below 20 Hz (12.5 Hz) the early window holds no sample: the ratio has no meaning.
+  const long k50 = static_cast<long>(0.05f * fs), k80 = static_cast<long>(0.08f * fs);
+  if (duration >= 0.05f && k50 > 0) {
     const double late = EnergyAt(work, a + k50);
     const double early = total - late;
     SetValue(values, flags, kC50, 10.0 * std::log10(early / late));
     SetValue(values, flags, kD50, 100.0 * early / total);
   }
-  if (duration >= 0.08f) {
-    const long k80 = static_cast<long>(0.08f * fs);
+  if (duration >= 0.08f && k80 > 0) {
     const double late = EnergyAt(work, a + k80);
     SetValue(values, flags, kC80, 10.0 * std::log10((total - late) / late));
   }

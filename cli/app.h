@@ -29,6 +29,10 @@ struct App {
   void LoadModules();
 };
 
+// The clipboard kept between runs; what is wrong with it (a file that cannot be read,
+// damaged wave data) goes to `notices`.
+std::vector<portable::ClipboardItem> LoadStoredClipboard(App& app, std::vector<std::string>& notices);
+
 // One clear line on stderr: "tovrel: <text>".
 void Fail(const std::string& text);
 

@@ -2,11 +2,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "cli/commands.h"
 #include "frame/clipwave.h"
 #include "host/audiofile.h"
 #include "host/runner.h"
+#include "host/safefile.h"
 
 namespace tovrel::cli {
 
@@ -19,7 +21,9 @@ const portable::ClipboardItem* FindItem(const std::vector<portable::ClipboardIte
 }
 
 int Show(App& app, bool json) {
-  auto items = app.store.LoadClipboard();
+  std::vector<std::string> notices;  // damaged wave data is shown below
+  auto items = app.store.LoadClipboard(&notices);
+  for (const auto& n : notices) Fail(n);
   if (json) {
     std::printf("%s\n", host::ClipboardJson(items).dump().c_str());
     return kExitOk;
@@ -29,7 +33,9 @@ int Show(App& app, bool json) {
     return kExitOk;
   }
   host::Json j = host::ClipboardJson(items);
-  if (const auto* wave = FindItem(items, CF_WAVE)) {
+  if (const auto* wave = FindItem(items, CF_WAVE); wave && !host::WaveDamage(wave->bytes).empty()) {
+    std::printf("wave: damaged, %zu bytes (%s)\n", wave->bytes.size(), host::WaveDamage(wave->bytes).c_str());
+  } else if (wave) {
     WavImage w = ReadWavImage(wave->bytes.data(), wave->bytes.size());
     const long frameBytes = std::max(1, w.channels * ((w.bitsPerSample + 7) / 8));
     std::printf("wave: %u Hz, %u channel%s, %u-bit, %ld frames", w.sampleRate, w.channels, w.channels == 1 ? "" : "s",
@@ -49,7 +55,13 @@ int Show(App& app, bool json) {
 }
 
 int Save(App& app, const std::string& file) {
-  auto items = app.store.LoadClipboard();
+  std::string error;
+  if (!host::CheckWritable(file, error)) {
+    Fail(error);
+    return kExitDocument;
+  }
+  std::vector<std::string> notices;
+  auto items = LoadStoredClipboard(app, notices);
   const portable::ClipboardItem* item = nullptr;
   const bool wantsText = file.size() > 4 && file.substr(file.size() - 4) == ".txt";
   item = wantsText ? FindItem(items, CF_TEXT) : FindItem(items, CF_WAVE);
@@ -59,9 +71,16 @@ int Save(App& app, const std::string& file) {
     return kExitFailed;
   }
   std::vector<uint8_t> bytes = item->bytes;
-  if (item->format == CF_TEXT) bytes.resize(strnlen(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-  std::string error;
-  if (!host::WriteFileAtomically(file, bytes, error)) {
+  if (item->format == CF_TEXT) {
+    bytes.resize(strnlen(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  } else if (const std::string damage = host::WaveDamage(bytes); !damage.empty()) {
+    Fail("the clipboard's wave data is damaged (" + damage + "); nothing was saved");
+    return kExitFailed;
+  } else {
+    // The WAV its header describes: a clipboard block may be larger than its data.
+    bytes.resize(kWavHeaderBytes + ReadWavImage(bytes.data(), bytes.size()).dataBytes);
+  }
+  if (!host::WriteFileSafely(file, bytes, error)) {
     Fail(error);
     return kExitDocument;
   }
@@ -70,6 +89,11 @@ int Save(App& app, const std::string& file) {
 
 int Load(App& app, const std::string& file, bool raw) {
   std::vector<portable::ClipboardItem> items;
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec)) {
+    Fail("cannot read \"" + file + "\": it is a folder");
+    return kExitDocument;
+  }
   if (raw) {
     // The bytes as they are, as wave data: whatever a program might place there.
     auto bytes = host::ReadWholeFile(file);
@@ -111,6 +135,14 @@ int Load(App& app, const std::string& file, bool raw) {
 }
 
 }  // namespace
+
+std::vector<portable::ClipboardItem> LoadStoredClipboard(App& app, std::vector<std::string>& notices) {
+  auto items = app.store.LoadClipboard(&notices);
+  if (const auto* wave = FindItem(items, CF_WAVE))
+    if (const std::string damage = host::WaveDamage(wave->bytes); !damage.empty())
+      notices.push_back("the wave data on the clipboard is damaged: " + damage);
+  return items;
+}
 
 void RegisterClip(CLI::App& cli, App& app, Commands& commands) {
   auto* clip = cli.add_subcommand("clip", "Show, save, load or clear the clipboard");

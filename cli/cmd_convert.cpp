@@ -57,6 +57,10 @@ int ConvertMain(App& app, const ConvertArgs& a) {
     }
   }
   std::string error;
+  if (!CheckOutput(app, a.output, error)) {
+    Fail(error);
+    return kExitDocument;
+  }
   host::FilterData data;
   auto doc = OpenDocument(app, a.input, error, &data);
   if (!doc) {

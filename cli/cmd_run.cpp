@@ -1,16 +1,27 @@
 // tovrel run: one command on a document, as the host runs it.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/commands.h"
 #include "cli/documents.h"
 #include "cli/run_output.h"
+#include "host/interrupt.h"
 #include "host/runner.h"
 
 namespace tovrel::cli {
 
 namespace {
+
+bool SameClipboard(const std::vector<portable::ClipboardItem>& a, const std::vector<portable::ClipboardItem>& b) {
+  if (a.size() != b.size()) return false;
+  for (const auto& item : a)
+    if (std::none_of(b.begin(), b.end(),
+                     [&](const auto& other) { return other.format == item.format && other.bytes == item.bytes; }))
+      return false;
+  return true;
+}
 
 struct RunArgs {
   std::string command;
@@ -28,6 +39,8 @@ struct RunArgs {
 };
 
 int RunMain(App& app, const RunArgs& a) {
+  // Ctrl-C or SIGTERM from here on cancels the run: nothing is written, the exit status is 1.
+  host::CancellableWork cancellable;
   app.LoadModules();
   std::string error;
   const host::Module* module = host::FindCommand(app.modules, a.command, error);
@@ -78,6 +91,10 @@ int RunMain(App& app, const RunArgs& a) {
     Fail(error);
     return kExitUsage;
   }
+  if (!a.output.empty() && !CheckOutput(app, a.output, error)) {
+    Fail(error);
+    return kExitDocument;
+  }
 
   host::Document doc;
   host::FilterData filterData;
@@ -99,10 +116,23 @@ int RunMain(App& app, const RunArgs& a) {
     return kExitUsage;
   }
 
-  portable::LoadClipboard(app.store.LoadClipboard());
+  std::vector<std::string> notices;
+  const std::vector<portable::ClipboardItem> before = LoadStoredClipboard(app, notices);
+  portable::LoadClipboard(before);
   host::RunReport report = host::RunCommand(*module, doc, options, app.store);
+  notices.insert(notices.begin(), report.notices.begin(), report.notices.end());
+  if (host::Interrupted() && report.status == host::RunStatus::Completed) {
+    // Interrupted after the module's last check: the run is cancelled all the same.
+    report.status = host::RunStatus::Cancelled;
+    report.message = "\"" + module->title() + "\" was cancelled (interrupted)";
+  }
+  // A result the next command cannot find is lost: a clipboard that cannot be kept fails the run.
   std::string saveError;
-  if (!app.store.SaveClipboard(report.clipboard, saveError)) Fail("the clipboard could not be kept: " + saveError);
+  if (report.status == host::RunStatus::Completed && !SameClipboard(report.clipboard, before) &&
+      !app.store.SaveClipboard(report.clipboard, saveError)) {
+    report.status = host::RunStatus::Failed;
+    report.message = "the result on the clipboard could not be kept, so it is lost: " + saveError;
+  }
 
   int code = host::ExitCode(report.status);
   bool written = false;
@@ -120,10 +150,14 @@ int RunMain(App& app, const RunArgs& a) {
   }
   if (a.json) {
     host::Json j = host::ReportJson(*module, report);
+    host::Json list = host::Json::array();
+    for (const auto& n : notices) list.push(n);
+    j["notices"] = list;
     j["output"] = written ? host::Json(a.output) : host::Json();
     PrintModuleResultsJson(*module, report, j);
     std::printf("%s\n", j.dump().c_str());
   } else {
+    for (const auto& n : notices) Fail(n);
     if (!PrintResultTexts(report)) PrintResultDialogs(*module, report);
     if (report.status != host::RunStatus::Completed) Fail(report.message);
     else if (report.documentChanged && a.output.empty())

@@ -25,6 +25,10 @@ struct SimulateArgs {
 
 int SimulateMain(App& app, const SimulateArgs& a) {
   std::string error;
+  if (!CheckOutput(app, a.output, error)) {
+    Fail(error);
+    return kExitDocument;
+  }
   auto doc = OpenDocument(app, a.excitation, error);
   if (!doc) {
     Fail(error);
@@ -74,7 +78,8 @@ int SimulateMain(App& app, const SimulateArgs& a) {
     j["output"] = a.output;
     std::printf("%s\n", j.dump().c_str());
   } else {
-    std::printf("recorded %ld frames (%ld periods, from phase %ld) through \"%s\" into \"%s\"\n",
+    // Standard output may be the recording itself.
+    std::fprintf(a.output == "-" ? stderr : stdout, "recorded %ld frames (%ld periods, from phase %ld) through \"%s\" into \"%s\"\n",
                 result->recording.frames(), rec.periods, rec.phase, system->description.c_str(), a.output.c_str());
   }
   if (result->clipped)

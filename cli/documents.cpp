@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "host/audiofile.h"
+#include "host/safefile.h"
 
 namespace tovrel::cli {
 
@@ -43,6 +44,18 @@ std::optional<host::Document> OpenDocument(App& app, const std::string& path, st
   }
   if (!r.notice.empty()) std::fprintf(stderr, "tovrel: %s\n", r.notice.c_str());
   return std::move(r.doc);
+}
+
+bool CheckOutput(App& app, const std::string& path, std::string& error) {
+  app.LoadModules();
+  if (!host::FilterForWriting(app.filters, path) && !host::WritesAudioFormat(path)) {
+    error = "cannot write \"" + path + "\": its extension names no format tovrel writes; it writes " +
+            host::WritableAudioFormats();
+    for (const auto& filter : app.filters)
+      error += ", " + filter->shortName() + " (." + filter->extension() + ")";
+    return false;
+  }
+  return host::CheckWritable(path, error);
 }
 
 bool SaveDocument(App& app, const std::string& path, const host::Document& doc, std::string& error,

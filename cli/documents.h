@@ -20,6 +20,10 @@ bool ParseNewDocument(const std::string& text, host::Document& doc, std::string&
 std::optional<host::Document> OpenDocument(App& app, const std::string& path, std::string& error,
                                            host::FilterData* data = nullptr);
 
+// Whether the document can be written to `path` (a format we write, a file we may
+// write); the reason otherwise. Checked before any work, so that nothing is done in vain.
+bool CheckOutput(App& app, const std::string& path, std::string& error);
+
 // Writes the document: through the file filter whose extension the file has (its options
 // dialog answered by `user`, or the user in charge), else as the audio format the
 // extension names.

@@ -9,6 +9,7 @@
 
 #include "cli/app.h"
 #include "cli/commands.h"
+#include "host/interrupt.h"
 #include "platform/portable/faces.h"
 
 namespace tovrel::cli {
@@ -26,6 +27,7 @@ void App::LoadModules() {
 
 int main(int argc, char** argv) {
   using namespace tovrel::cli;
+  tovrel::host::InstallInterruptHandling();
   App app;
   std::error_code ec;
   auto self = std::filesystem::read_symlink("/proc/self/exe", ec);

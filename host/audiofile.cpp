@@ -1,11 +1,15 @@
 #include "host/audiofile.h"
 
+#include "host/safefile.h"
+
 #include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace tovrel::host {
@@ -40,13 +44,40 @@ const char* SubformatName(int format) {
   }
 }
 
+// The container the file name asks for: its extension, WAV without one; 0 for an
+// extension of a format we do not write.
 int ContainerFor(const std::string& path) {
-  auto dot = path.find_last_of('.');
-  std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
+  std::string ext = std::filesystem::path(path).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  if (ext == "aif" || ext == "aiff") return SF_FORMAT_AIFF;
-  if (ext == "flac") return SF_FORMAT_FLAC;
-  return SF_FORMAT_WAV;
+  if (ext.empty() || ext == "." || ext == ".wav" || ext == ".wave") return SF_FORMAT_WAV;
+  if (ext == ".aif" || ext == ".aiff") return SF_FORMAT_AIFF;
+  if (ext == ".flac") return SF_FORMAT_FLAC;
+  return 0;
+}
+
+// For a RIFF/WAVE file: how many bytes of samples its header announces beyond what the
+// file holds (0 when it holds them all, or announces no definite size, as a stream does).
+uint64_t MissingWaveBytes(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return 0;
+  uint8_t h[12];
+  uint64_t missing = 0;
+  if (std::fread(h, 1, 12, f) == 12 && !std::memcmp(h, "RIFF", 4) && !std::memcmp(h + 8, "WAVE", 4)) {
+    uint8_t c[8];
+    for (long at = 12; std::fseek(f, at, SEEK_SET) == 0 && std::fread(c, 1, 8, f) == 8;) {
+      const uint32_t size = c[4] | c[5] << 8 | c[6] << 16 | static_cast<uint32_t>(c[7]) << 24;
+      if (!std::memcmp(c, "data", 4)) {
+        std::fseek(f, 0, SEEK_END);
+        const long end = std::ftell(f);
+        const uint64_t held = end > at + 8 ? static_cast<uint64_t>(end - at - 8) : 0;
+        if (size != 0 && size != 0xffffffffu && size > held) missing = size - held;
+        break;
+      }
+      at += 8 + static_cast<long>(size) + (size & 1);
+    }
+  }
+  std::fclose(f);
+  return missing;
 }
 
 }  // namespace
@@ -59,6 +90,13 @@ AudioReadResult ReadAudioFile(const std::string& path) {
     r.error = "cannot read \"" + path + "\": " + sf_strerror(nullptr);
     return r;
   }
+  if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV)
+    if (const uint64_t missing = MissingWaveBytes(path)) {
+      sf_close(file);
+      r.error = "\"" + path + "\" is truncated: its header announces " + std::to_string(missing) +
+                " more bytes of samples than it holds";
+      return r;
+    }
   if (info.channels < 1 || info.channels > 2) {
     sf_close(file);
     r.error = "\"" + path + "\" has " + std::to_string(info.channels) +
@@ -105,7 +143,16 @@ AudioReadResult ReadAudioFile(const std::string& path) {
   return r;
 }
 
+bool WritesAudioFormat(const std::string& path) { return ContainerFor(path) != 0; }
+
+const char* WritableAudioFormats() { return "WAV (.wav, or no extension), AIFF (.aif, .aiff), FLAC (.flac)"; }
+
 bool WriteAudioFile(const std::string& path, const Document& doc, std::string& error) {
+  if (!WritesAudioFormat(path)) {
+    error = "cannot write \"" + path + "\": its extension names no format tovrel writes; it writes " +
+            WritableAudioFormats();
+    return false;
+  }
   SF_INFO info{};
   info.samplerate = static_cast<int>(doc.sampleRate);
   info.channels = doc.channels;
@@ -115,26 +162,21 @@ bool WriteAudioFile(const std::string& path, const Document& doc, std::string& e
             std::to_string(doc.sampleRate) + " Hz as \"" + path + "\"";
     return false;
   }
-  const std::string temp = path + ".tovrel-partial";
-  SNDFILE* file = sf_open(temp.c_str(), SFM_WRITE, &info);
-  if (!file) {
-    error = "cannot write \"" + path + "\": " + sf_strerror(nullptr);
-    return false;
-  }
-  sf_count_t frames = doc.frames();
-  sf_count_t put = frames ? sf_writef_short(file, doc.samples.data(), frames) : 0;
-  int closed = sf_close(file);
-  if (put != frames || closed != 0) {
-    std::remove(temp.c_str());
-    error = "cannot write \"" + path + "\": the disk refused the data";
-    return false;
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    error = "cannot write \"" + path + "\": it cannot be replaced";
-    return false;
-  }
-  return true;
+  return WriteFileSafely(path, [&](int fd, const std::string&, std::string& why) {
+    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    if (!file) {
+      why = "cannot write \"" + path + "\": " + sf_strerror(nullptr);
+      return false;
+    }
+    const sf_count_t frames = doc.frames();
+    const sf_count_t put = frames ? sf_writef_short(file, doc.samples.data(), frames) : 0;
+    const int closed = sf_close(file);
+    if (put != frames || closed != 0) {
+      why = "cannot write \"" + path + "\": the disk refused the data";
+      return false;
+    }
+    return true;
+  }, error);
 }
 
 }  // namespace tovrel::host

@@ -20,7 +20,11 @@ struct AudioReadResult {
 AudioReadResult ReadAudioFile(const std::string& path);
 
 // Writes 16-bit PCM in the container the extension names (.wav, .aif/.aiff, .flac; WAV
-// otherwise). The file appears whole or not at all (written beside it, then renamed).
+// without an extension), safely (host/safefile.h).
+// Whether the file name's extension is one WriteAudioFile writes; the list of them.
+bool WritesAudioFormat(const std::string& path);
+const char* WritableAudioFormats();
+
 bool WriteAudioFile(const std::string& path, const Document& doc, std::string& error);
 
 }  // namespace tovrel::host

@@ -1,9 +1,10 @@
 #include "host/filter_driver.h"
 
+#include "host/safefile.h"
+
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -36,30 +37,6 @@ std::string MessagesSince(std::size_t from) {
   }
   return text;
 }
-
-// A name beside the target that no file has yet; the file made under it is removed
-// unless kept. Nothing is created here: the filter creates the file, or refuses first.
-struct TemporaryBeside {
-  std::string path;
-  bool keep = false;
-  explicit TemporaryBeside(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    const fs::path t(target);
-    const fs::path dir = t.has_parent_path() ? t.parent_path() : fs::path(".");
-    for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
-      const std::string name = "." + t.filename().string() + ".tovrel-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(counter.fetch_add(1));
-      std::error_code ec;
-      if (!fs::exists(dir / name, ec) && !ec) path = (dir / name).string();
-    }
-  }
-  ~TemporaryBeside() {
-    if (!keep && !path.empty()) {
-      std::error_code ec;
-      fs::remove(path, ec);
-    }
-  }
-};
 
 }  // namespace
 
@@ -158,6 +135,7 @@ bool WriteWithFilter(const FileFilter& filter, const std::string& path, const Do
   const int channels = doc.channels;
   const HWND owner = options.owner ? options.owner : portable::HostWindow();
 
+  if (!CheckWritable(path, error)) return false;
   if (options.user) portable::SetUser(options.user);
   const DWORD option = filter.getOptions(owner, filter.module().instance(), static_cast<LONG>(doc.sampleRate),
                                          static_cast<WORD>(channels), 16, sameFilter ? data->option : 0);
@@ -172,34 +150,21 @@ bool WriteWithFilter(const FileFilter& filter, const std::string& path, const Do
     error = path + ": the document is too long for the " + kind + " filter";
     return false;
   }
-  const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : fs::path(".");
-  TemporaryBeside temp(path);
-  if (temp.path.empty() || ::access(folder.c_str(), W_OK) != 0) {
-    error = path + ": cannot write in the folder \"" + folder.string() + "\"";
-    return false;
-  }
-  const std::size_t journalAt = portable::Journal().size();
-  const FilterWrite w = WriteThroughFilter(filter, temp.path, static_cast<LONG>(doc.sampleRate), channels,
-                                           doc.samples, option, sameFilter ? &data->items : nullptr);
-  if (!w.opened || !w.ok || !w.closed) {
+  return WriteFileSafely(path, [&](int, const std::string& name, std::string& why) {
+    const std::size_t journalAt = portable::Journal().size();
+    const FilterWrite w = WriteThroughFilter(filter, name, static_cast<LONG>(doc.sampleRate), channels, doc.samples,
+                                             option, sameFilter ? &data->items : nullptr);
+    if (w.opened && w.ok && w.closed) return true;
     const std::string said = MessagesSince(journalAt);
     if (!w.opened)
-      error = path + ": " +
-              (said.empty() ? "the " + kind + " filter does not take a " + std::to_string(channels) +
-                                  "-channel 16-bit document at " + std::to_string(doc.sampleRate) + " Hz"
-                            : said);
+      why = path + ": " +
+            (said.empty() ? "the " + kind + " filter does not take a " + std::to_string(channels) +
+                                "-channel 16-bit document at " + std::to_string(doc.sampleRate) + " Hz"
+                          : said);
     else
-      error = path + ": writing through the " + kind + " filter failed" + (said.empty() ? "" : ": " + said);
+      why = path + ": writing through the " + kind + " filter failed" + (said.empty() ? "" : ": " + said);
     return false;
-  }
-  std::error_code ec;
-  fs::rename(temp.path, path, ec);
-  if (ec) {
-    error = path + ": " + ec.message();
-    return false;
-  }
-  temp.keep = true;
-  return true;
+  }, error);
 }
 
 }  // namespace tovrel::host

@@ -81,7 +81,7 @@ struct FilterWriteOptions {
 // Asks for the option through the filter's options dialog (initialised with the option
 // of the file read, when `data` came from this filter), writes the document through the
 // filter with the items of `data` (only when they came from this filter), and closes.
-// The file appears whole or not at all: it is written beside the target and renamed.
+// The file is written safely (host/safefile.h); one that cannot be written is refused first.
 // False with the reason when the options dialog was cancelled, the filter refused the
 // document or a write failed.
 bool WriteWithFilter(const FileFilter& filter, const std::string& path, const Document& doc, const FilterData* data,

@@ -136,7 +136,9 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
     ctx.instanceHandle = module.instance();
     if (options.batch) ctx.batchIndex = 0;
 
-    auto stored = options.keepBlock ? store.LoadBlock(module.name(), blockSize) : std::nullopt;
+    std::string problem;
+    auto stored = options.keepBlock ? store.LoadBlock(module.name(), desc.typeString, blockSize, &problem) : std::nullopt;
+    if (!problem.empty()) rep.notices.push_back(problem + "; the defaults are used");
     bool ready = true;
     if (stored) {
       if (void* p = GlobalLock(block)) {
@@ -154,8 +156,6 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
         std::memcpy(rep.block.data(), p, blockSize);
         GlobalUnlock(block);
       }
-      std::string error;
-      if (options.keepBlock) store.SaveBlock(module.name(), rep.block, error);
     };
 
     if (ready) {
@@ -182,9 +182,7 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
           rep.message = "\"" + module.title() + "\" does not run on this document (" +
                         std::to_string(doc.channels) + " channel" + (doc.channels == 1 ? "" : "s") + ")";
         }
-        saveBlock();
       } else {
-        saveBlock();
         session.CancelAtReport(options.cancelAtReport);
         if (options.handleInterrupt) session.InstallInterruptHandler();
         if (options.faultsDuringRun) portable::ArmFaults(*options.faultsDuringRun);
@@ -222,6 +220,11 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
       }
       rep.destroyResult = module.destroy(&ctx);
       saveBlock();
+      // Only a completed run's settings are kept for the next one.
+      std::string error;
+      if (options.keepBlock && rep.status == RunStatus::Completed &&
+          !store.SaveBlock(module.name(), desc.typeString, rep.block, error))
+        rep.notices.push_back("the settings could not be kept for the next run: " + error);
     }
   }
   GlobalFree(block);
@@ -422,7 +425,7 @@ SettingsView PeekSettings(const Module& module, Document& doc, const StateStore&
     XfmContext& ctx = session.context();
     ctx.paramHandle = block;
     ctx.instanceHandle = module.instance();
-    if (auto stored = store.LoadBlock(module.name(), size)) {
+    if (auto stored = store.LoadBlock(module.name(), module.descriptor().typeString, size)) {
       view.fromStore = true;
       if (void* p = GlobalLock(block)) {
         std::memcpy(p, stored->data(), size);

@@ -58,6 +58,7 @@ struct RunReport {
   std::vector<std::string> resultTexts;  // handed on by result dialogs ("Copy to Clipboard")
   long progressReports = 0;
   std::vector<uint8_t> block;  // the parameter block after the run
+  std::vector<std::string> notices;  // stored state that was not used, and why
 };
 
 // Checks the --set and --press names against the module's dialog templates before a

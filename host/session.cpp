@@ -1,6 +1,5 @@
 #include "host/session.h"
 
-#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -10,16 +9,9 @@
 #include <vector>
 
 #include "frame/xfm.h"
+#include "host/interrupt.h"
 
 namespace tovrel::host {
-
-namespace {
-
-volatile sig_atomic_t g_interrupt = 0;
-
-void OnInterrupt(int) { g_interrupt = 1; }
-
-}  // namespace
 
 std::string TemporaryFolder() {
   const char* dir = std::getenv("TMPDIR");
@@ -45,24 +37,14 @@ std::string TerminalFront::CreateTempFile(const std::string& prefix) {
 }
 
 void TerminalFront::InstallInterruptHandler() {
-  g_interrupt = 0;
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  auto* old = new struct sigaction;
-  sigaction(SIGINT, &action, old);
-  oldHandler_ = old;
+  InstallInterruptHandling();
+  watching_ = true;
 }
 
-void TerminalFront::RemoveInterruptHandler() {
-  if (!oldHandler_) return;
-  auto* old = static_cast<struct sigaction*>(oldHandler_);
-  sigaction(SIGINT, old, nullptr);
-  delete old;
-  oldHandler_ = nullptr;
-}
+void TerminalFront::RemoveInterruptHandler() { watching_ = false; }
 
-bool TerminalFront::TakeInterrupt() { return oldHandler_ && g_interrupt; }
+// An interrupt that came before the run (while its dialogs were answered) counts too.
+bool TerminalFront::TakeInterrupt() { return watching_ && Interrupted(); }
 
 void TerminalFront::ShowProgress(long done, long total, const std::string& status) {
   if (!showProgress_ || total <= 0) return;

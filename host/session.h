@@ -23,7 +23,8 @@ class TerminalFront : public core::Front {
 
   // The progress bar on stderr, drawn only when enabled.
   void EnableProgressBar(bool enabled) { showProgress_ = enabled; }
-  // Ctrl-C sets the cancel flag at the next progress report while installed.
+  // Ctrl-C (or SIGTERM) sets the cancel flag at the next progress report while installed
+  // (host/interrupt.h).
   void InstallInterruptHandler();
   void RemoveInterruptHandler();
 
@@ -35,7 +36,7 @@ class TerminalFront : public core::Front {
   bool barShown_ = false;
   int lastPercent_ = -1;
   std::string lastStatus_;
-  void* oldHandler_ = nullptr;
+  bool watching_ = false;
 };
 
 // A session of the tovrel host: the shared session with the terminal front.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <sstream>
 
@@ -154,7 +155,9 @@ std::optional<SimulatedSystem> ParseSystem(const std::string& text, long sampleR
   system.description = text;
   const auto first = text.substr(0, text.find(':'));
   const bool builtIn = first == "delay" || first == "gain" || first == "fir" || first == "room" || first == "poly";
-  if (!builtIn && text.find('/') == std::string::npos) {
+  // A file's path may hold the "/" that otherwise separates the channels.
+  std::error_code ec;
+  if (!builtIn && (text.find('/') == std::string::npos || std::filesystem::is_regular_file(text, ec))) {
     AudioReadResult file = ReadAudioFile(text);
     if (!file.ok) {
       std::string why;

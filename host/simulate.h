@@ -32,7 +32,7 @@ struct SimulatedSystem {
 // optionally followed by "+poly:a1,a2,..." (or poly:a1,a2,... alone): a weakly non-linear
 // system, the polynomial a1 v + a2 v^2 + ... applied to the output v relative to full
 // scale (room:0.4+poly:1,0.1 adds a 2nd harmonic of 0.1 v^2);
-// or the name of an audio file whose channels are the responses (samples / 32768).
+// or the name (a path) of an audio file whose channels are the responses (samples / 32768).
 // The rate is needed for rooms and to check a file's rate.
 std::optional<SimulatedSystem> ParseSystem(const std::string& text, long sampleRate, std::string& error);
 

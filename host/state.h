@@ -14,22 +14,36 @@ namespace tovrel::host {
 // TOVREL_HOME, else $XDG_STATE_HOME/tovrel, else ~/.local/state/tovrel.
 std::string HomeDirectory();
 
-// Writes a file whole or not at all (beside it first, then renamed), making folders.
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path);
+
+// What is wrong with wave data on the clipboard (its canonical header, its data); empty
+// when nothing is. Other sample widths than 16 bits are not damage.
+std::string WaveDamage(const std::vector<uint8_t>& image);
+
+// The stored form of a parameter block, and its reading: nothing, with the reason, when
+// the bytes are not a whole block of this type string and size.
+std::vector<uint8_t> BlockFileImage(const std::string& typeString, const std::vector<uint8_t>& block);
+std::optional<std::vector<uint8_t>> ReadBlockFile(const std::vector<uint8_t>& file, const std::string& typeString,
+                                                  std::size_t size, std::string& problem);
 
 class StateStore {
  public:
   explicit StateStore(std::string home) : home_(std::move(home)) {}
   const std::string& home() const { return home_; }
 
-  // The stored parameter block of a module, when one of exactly that size exists.
-  std::optional<std::vector<uint8_t>> LoadBlock(const std::string& module, std::size_t size) const;
-  bool SaveBlock(const std::string& module, const std::vector<uint8_t>& block, std::string& error) const;
+  // The stored parameter block of a module, when one stored for exactly this type string
+  // and size is there, whole, with every field readable (finite numbers, terminated
+  // texts). Otherwise nothing; `problem` then says what was wrong with a block that is
+  // there (empty when there is none).
+  std::optional<std::vector<uint8_t>> LoadBlock(const std::string& module, const std::string& typeString,
+                                                std::size_t size, std::string* problem = nullptr) const;
+  bool SaveBlock(const std::string& module, const std::string& typeString, const std::vector<uint8_t>& block,
+                 std::string& error) const;
   bool ForgetBlock(const std::string& module) const;
 
-  // The clipboard's items as they were left by the last run.
-  std::vector<portable::ClipboardItem> LoadClipboard() const;
+  // The clipboard's items as they were left by the last run. A format file that cannot
+  // be read is left out, its reason in `problems`.
+  std::vector<portable::ClipboardItem> LoadClipboard(std::vector<std::string>* problems = nullptr) const;
   bool SaveClipboard(const std::vector<portable::ClipboardItem>& items, std::string& error) const;
 
   // Where modules' temporary files go: the host's temporary folder (TMPDIR, else /tmp).

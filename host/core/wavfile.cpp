@@ -43,7 +43,11 @@ bool ParseWavFile(const std::vector<uint8_t>& f, const std::string& name, Docume
   for (std::size_t pos = 12; pos + 8 <= f.size();) {
     uint32_t size = Le32(&f[pos + 4]);
     const std::size_t body = pos + 8;
-    if (size > f.size() - body) size = static_cast<uint32_t>(f.size() - body);
+    if (size > f.size() - body) {
+      if (!std::memcmp(&f[pos], "data", 4))
+        return error = name + " is truncated: it holds less data than its header announces", false;
+      size = static_cast<uint32_t>(f.size() - body);
+    }
     if (!std::memcmp(&f[pos], "fmt ", 4) && size >= 16) {
       if (Le16(&f[body]) != 1 || Le16(&f[body + 14]) != 16) return error = name + " is not 16-bit PCM", false;
       d.channels = Le16(&f[body + 2]);

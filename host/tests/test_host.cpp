@@ -121,10 +121,10 @@ TEST(State, BlocksAndClipboardSurviveBetweenRuns) {
   const std::string dir = TempDir();
   StateStore store(dir);
   std::string error;
-  EXPECT_FALSE(store.LoadBlock("seqsource", 10).has_value());
-  ASSERT_TRUE(store.SaveBlock("seqsource", std::vector<uint8_t>(10, 7), error));
-  EXPECT_EQ(store.LoadBlock("seqsource", 10), std::vector<uint8_t>(10, 7));
-  EXPECT_FALSE(store.LoadBlock("seqsource", 12).has_value());  // a block of another layout is not used
+  EXPECT_FALSE(store.LoadBlock("seqsource", "ccl", 10).has_value());
+  ASSERT_TRUE(store.SaveBlock("seqsource", "ccl", std::vector<uint8_t>(10, 7), error));
+  EXPECT_EQ(store.LoadBlock("seqsource", "ccl", 10), std::vector<uint8_t>(10, 7));
+  EXPECT_FALSE(store.LoadBlock("seqsource", "ccl", 12).has_value());  // a block of another layout is not used
 
   ASSERT_TRUE(store.SaveClipboard({{CF_WAVE, {1, 2, 3}}, {CF_TEXT, {'a', 0}}}, error));
   auto items = store.LoadClipboard();

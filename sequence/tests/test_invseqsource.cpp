@@ -194,7 +194,8 @@ TEST(InvSeqSource, DialogFlow) {
   // A stored entry the dialog does not offer: the dialog proposes the default entry,
   // and OK in batch mode confirms what the dialog shows.
   std::string error;
-  ASSERT_TRUE(host.store().SaveBlock("invseqsource", Bytes({20, 29, 0}), error)) << error;
+  ASSERT_TRUE(host.store().SaveBlock("invseqsource", host.module("invseqsource").descriptor().typeString,
+                                     Bytes({20, 29, 0}), error)) << error;
   Document stored = Document::Empty(44100, 1);
   RunOptions look;
   look.presses = {"Cancel"};
