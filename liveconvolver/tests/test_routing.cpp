@@ -93,5 +93,5 @@ TEST(LiveRouting, UpdateRoutingKeepsLettersAndSizeWithTheMask) {
   EXPECT_EQ(p.responseLetter[0], 'b');
   EXPECT_EQ(p.responseLetter[1], 'a');
   EXPECT_EQ(p.combinedLetter, 'c');
-  EXPECT_EQ(p.fftSize, 4096);
+  EXPECT_EQ(LONG{p.fftSize}, 4096);
 }
