@@ -9,6 +9,7 @@
 #include "cli/run_output.h"
 #include "host/interrupt.h"
 #include "host/runner.h"
+#include "host/safefile.h"
 
 namespace tovrel::cli {
 
@@ -94,6 +95,12 @@ int RunMain(App& app, const RunArgs& a) {
   if (!a.output.empty() && !CheckOutput(app, a.output, error)) {
     Fail(error);
     return kExitDocument;
+  }
+  for (const auto& snapshot : options.snapshots) {
+    if (!host::CheckWritable(snapshot.file, error)) {
+      Fail(error);
+      return kExitDocument;
+    }
   }
 
   host::Document doc;

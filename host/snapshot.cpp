@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "host/safefile.h"
+
 namespace tovrel::host {
 
 namespace {
@@ -62,8 +64,12 @@ bool TakeSnapshot(HWND dialog, const Snapshot& snapshot, std::string& error) {
     if (view == nullptr || w.text != view->windowText) continue;
     auto picture = portable::PaintWindow(w.window);
     if (!picture) break;
-    if (!portable::WritePng(*picture, snapshot.file, &error)) return false;
-    return true;
+    const std::vector<uint8_t> png = portable::EncodePng(*picture);
+    if (png.empty()) {
+      error = "--snapshot " + snapshot.view + ": the picture could not be made";
+      return false;
+    }
+    return WriteFileSafely(snapshot.file, png, error);
   }
   error = "--snapshot " + snapshot.view + ": the dialog shows no such view" +
           (shown.empty() ? std::string(" (it has no display windows)") : " (it has: " + shown + ")");

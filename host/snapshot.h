@@ -16,8 +16,9 @@ struct Snapshot {
 // "VIEW=FILE": false with a message for another shape or an unknown view.
 bool ParseSnapshot(const std::string& text, Snapshot& snapshot, std::string& error);
 
-// Paints the view's window of an open dialog and writes its picture; false with a
-// message when the dialog has no such view or the file cannot be written.
+// Paints the view's window of an open dialog and writes its picture (safely, as every
+// file of the host); false with a message when the dialog has no such view or the file
+// cannot be written.
 bool TakeSnapshot(HWND dialog, const Snapshot& snapshot, std::string& error);
 
 }  // namespace tovrel::host

@@ -60,6 +60,8 @@ TEST(Snapshot, WritesThePictureOfTheViewsWindow) {
   EXPECT_FALSE(TakeSnapshot(nullptr, {"monitor", (dir / "m.png").string()}, error));
   EXPECT_NE(error.find("(it has: ir1)"), std::string::npos) << error;
   EXPECT_FALSE(std::filesystem::exists(dir / "m.png"));
+  EXPECT_FALSE(TakeSnapshot(nullptr, {"ir1", (dir / "missing" / "ir1.png").string()}, error));
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
   DestroyWindow(w);
   UnregisterClassA("SnapshotTest", nullptr);
   std::filesystem::remove_all(dir);

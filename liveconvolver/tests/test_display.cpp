@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <random>
 
@@ -57,7 +58,9 @@ void ExpectLikeReference(const tp::Picture& picture, const std::string& name) {
   const std::string file = std::string(TOVREL_DISPLAY_REFERENCES) + "/" + name + ".png";
   std::string error;
   if (std::getenv("TOVREL_UPDATE_REFERENCES")) {
-    ASSERT_TRUE(tp::WritePng(picture, file, &error)) << error;
+    const std::vector<uint8_t> png = tp::EncodePng(picture);
+    ASSERT_FALSE(png.empty());
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
     return;
   }
   auto reference = tp::ReadPng(file, &error);

@@ -276,40 +276,30 @@ std::optional<Picture> PaintWindow(HWND window) {
   return picture;
 }
 
-bool WritePng(const Picture& picture, const std::string& path, std::string* error) {
-  auto fail = [&](const std::string& why) {
-    if (error != nullptr) *error = why;
-    return false;
-  };
+std::vector<uint8_t> EncodePng(const Picture& picture) {
+  std::vector<uint8_t> png;
   if (picture.width <= 0 || picture.height <= 0 ||
       picture.pixels.size() != static_cast<std::size_t>(picture.width) * picture.height)
-    return fail("the picture is empty");
+    return png;
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, picture.width, picture.height);
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(surface);
-    return fail("out of memory");
+  if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+    cairo_surface_flush(surface);
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < picture.height; ++y) {
+      auto* row = reinterpret_cast<uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+      for (int x = 0; x < picture.width; ++x) row[x] = picture.At(x, y) | 0xFF000000u;
+    }
+    cairo_surface_mark_dirty(surface);
+    auto append = [](void* out, const unsigned char* bytes, unsigned int length) {
+      static_cast<std::vector<uint8_t>*>(out)->insert(static_cast<std::vector<uint8_t>*>(out)->end(), bytes,
+                                                      bytes + length);
+      return CAIRO_STATUS_SUCCESS;
+    };
+    if (cairo_surface_write_to_png_stream(surface, append, &png) != CAIRO_STATUS_SUCCESS) png.clear();
   }
-  cairo_surface_flush(surface);
-  unsigned char* data = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  for (int y = 0; y < picture.height; ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
-    for (int x = 0; x < picture.width; ++x) row[x] = picture.At(x, y) | 0xFF000000u;
-  }
-  cairo_surface_mark_dirty(surface);
-  // Written beside the file and renamed over it: a failed write leaves no half a picture.
-  const std::string part = path + ".part";
-  cairo_status_t status = cairo_surface_write_to_png(surface, part.c_str());
   cairo_surface_destroy(surface);
-  if (status != CAIRO_STATUS_SUCCESS) {
-    std::remove(part.c_str());
-    return fail(std::string("cannot write ") + path + ": " + cairo_status_to_string(status));
-  }
-  if (std::rename(part.c_str(), path.c_str()) != 0) {
-    std::remove(part.c_str());
-    return fail("cannot write " + path);
-  }
-  return true;
+  return png;
 }
 
 std::optional<Picture> ReadPng(const std::string& path, std::string* error) {

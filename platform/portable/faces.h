@@ -186,7 +186,8 @@ struct Picture {
 // thread, which must be the window's own), and returns what it drew. Empty for a window
 // that is not of a registered class.
 TOVREL_PORTABLE_API std::optional<Picture> PaintWindow(HWND window);
-TOVREL_PORTABLE_API bool WritePng(const Picture& picture, const std::string& path, std::string* error);
+// The picture as the bytes of a PNG file; empty when it cannot be encoded.
+TOVREL_PORTABLE_API std::vector<uint8_t> EncodePng(const Picture& picture);
 TOVREL_PORTABLE_API std::optional<Picture> ReadPng(const std::string& path, std::string* error);
 
 // Pens, brushes and fonts created and not deleted, plus device contexts not released.
