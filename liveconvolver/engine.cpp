@@ -218,9 +218,19 @@ void FilterLiveBlock(const LiveEngine& e, float* left, float* right) {
   }
   const bool from[2] = {(set & (PathBit(0, 0) | PathBit(0, 1))) != 0, (set & (PathBit(1, 0) | PathBit(1, 1))) != 0};
   const bool to[2] = {(set & (PathBit(0, 0) | PathBit(1, 0))) != 0, (set & (PathBit(0, 1) | PathBit(1, 1))) != 0};
-  for (int i = 0; i < 2; ++i)
-    if (from[i]) e.fft.Transform(work[i], +1);
-  kMix[set](left, right, e.path, static_cast<std::size_t>(e.fftSize));
+  const std::size_t n = static_cast<std::size_t>(e.fftSize);
+  if (from[0] && from[1] && e.path[0][0] == e.path[1][0] && e.path[0][1] == e.path[1][1]) {
+    // Both inputs meet every output through the same filter (responses in series on
+    // every path, a mono response on both inputs): the output is the sum of the inputs
+    // filtered, one forward transform. Sums of 16-bit samples are exact in float.
+    for (std::size_t j = 0; j < n; ++j) left[j] += right[j];
+    e.fft.Transform(left, +1);
+    kMix[set & (PathBit(0, 0) | PathBit(0, 1))](left, right, e.path, n);
+  } else {
+    for (int i = 0; i < 2; ++i)
+      if (from[i]) e.fft.Transform(work[i], +1);
+    kMix[set](left, right, e.path, n);
+  }
   for (int o = 0; o < outputs; ++o) {
     if (to[o]) e.fft.Transform(work[o], -1);
     else std::fill(work[o], work[o] + e.fftSize, 0.0f);
