@@ -30,6 +30,7 @@ struct RunArgs {
   std::string newDocument;
   std::string output;
   std::string selection;
+  std::string device;
   std::vector<std::string> sets;
   std::vector<std::string> presses;
   std::vector<std::string> snapshots;
@@ -42,6 +43,7 @@ struct RunArgs {
 int RunMain(App& app, const RunArgs& a) {
   // Ctrl-C or SIGTERM from here on cancels the run: nothing is written, the exit status is 1.
   host::CancellableWork cancellable;
+  if (!UseDevice(a.device)) return kExitUsage;
   app.LoadModules();
   std::string error;
   const host::Module* module = host::FindCommand(app.modules, a.command, error);
@@ -190,6 +192,7 @@ void RegisterRun(CLI::App& cli, App& app, Commands& commands) {
                   "Save a display window of the settings dialog as PNG, as it stands when the dialog is confirmed: "
                   "VIEW=FILE.png (views: monitor, ir1, ir2, audio)")
       ->take_all();
+  cmd->add_option("--device", a.device, "Play on this wave output device only: virtual, virtual:FILE.wav or an ALSA name (default, hw:0, ...)");
   cmd->add_flag("--yes", a.yes, "Answer Yes to questions");
   cmd->add_flag("--no", a.no, "Answer No to questions");
   cmd->add_flag("--batch", a.batch, "Run in the host's batch mode: every dialog confirms itself");

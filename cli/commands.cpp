@@ -10,6 +10,7 @@ void RegisterCommands(CLI::App& cli, App& app, Commands& commands) {
   RegisterConvert(cli, app, commands);
   RegisterSimulate(cli, app, commands);
   RegisterDemo(cli, app, commands);
+  RegisterDevices(cli, app, commands);
 }
 
 }  // namespace tovrel::cli

@@ -9,6 +9,7 @@ packages=(
   libsndfile1-dev libcli11-dev
   libcairo2-dev fonts-dejavu-core
   libfftw3-dev
+  libasound2-dev
   clang libclang-rt-14-dev
   python3-numpy python3-scipy
 )

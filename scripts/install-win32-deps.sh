@@ -12,6 +12,8 @@ packages=(
   # X extensions of 32-bit Wine (clipboard through XFixes, display, input, cursors)
   libxfixes3:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386
   libxinerama1:i386 libxcomposite1:i386 libxxf86vm1:i386
+  # wave output of 32-bit Wine (its ALSA driver)
+  libasound2:i386
   xvfb xauth
 )
 

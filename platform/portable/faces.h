@@ -193,6 +193,40 @@ TOVREL_PORTABLE_API std::optional<Picture> ReadPng(const std::string& path, std:
 // Pens, brushes and fonts created and not deleted, plus device contexts not released.
 TOVREL_PORTABLE_API long LiveGdiObjects();
 
+// ---- Wave output devices ----------------------------------------------------------
+
+// The device table behind waveOutGetNumDevs: device i is the i-th name. A name is
+// "virtual" (a device that plays at the real-time rate of its format, silently),
+// "virtual:FILE.wav" (the same, recording what it played to FILE.wav), or an ALSA PCM
+// name ("default", "hw:0", "plughw:1", or a PCM of the ALSA configuration).
+struct WaveDeviceInfo {
+  std::string name;
+  std::string backend;      // "virtual" or "alsa"
+  std::string description;  // the sound card's name, the recording's file, ...
+  WAVEOUTCAPSA caps{};      // as waveOutGetDevCapsA gives them
+  std::string problem;      // why the device cannot be opened now (empty when it can)
+};
+// Checks a device name; false with the reason when it cannot name a device.
+TOVREL_PORTABLE_API bool CheckWaveDeviceName(const std::string& name, std::string* error);
+// Sets the table to these names (checked with CheckWaveDeviceName by the caller); an empty
+// list restores the machine's own: "default", one "plughw:N" per sound card, "virtual".
+TOVREL_PORTABLE_API void SetWaveDevices(const std::vector<std::string>& names);
+// The table with each device's capabilities (probed when the table is set).
+TOVREL_PORTABLE_API std::vector<WaveDeviceInfo> WaveDevices();
+
+// The virtual devices' clock runs this many times faster than real time (1 by default).
+TOVREL_PORTABLE_API void SetVirtualWaveSpeed(double factor);
+
+// What the open devices did since the process started.
+struct WaveActivity {
+  long opens = 0;        // successful waveOutOpen calls (queries excluded)
+  long openNow = 0;      // devices open now
+  long buffers = 0;      // headers played to their end
+  long underruns = 0;    // a device ran dry before its next header came (a stream's first excluded)
+  long errors = 0;       // headers the device could not play
+};
+TOVREL_PORTABLE_API WaveActivity WaveOutActivity();
+
 // ---- Windows the host owns ---------------------------------------------------------
 
 // A top-level window that stands for the host's main window (owner of dialogs).

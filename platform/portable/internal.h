@@ -28,7 +28,7 @@ H MakeHandle(uint32_t value) {
 // tells why.
 std::shared_ptr<const ResourceScript> ModuleScript(HMODULE module, std::string* error);
 
-// CloseHandle for a thread handle: false when the value is no thread of the table.
+// CloseHandle for a thread or event handle: false when the value is neither.
 bool CloseThreadHandle(uint32_t value);
 
 // The file calls that fault injection can make fail (files.cpp keeps their counters).

@@ -1,5 +1,6 @@
-// Threads: CreateThread, WaitForSingleObject, GetExitCodeThread, Sleep over std::thread,
-// and the thread side of CloseHandle.
+// Threads and events: CreateThread, WaitForSingleObject, GetExitCodeThread, Sleep,
+// SetThreadPriority over std::thread, CreateEventA, SetEvent, ResetEvent, and their side of
+// CloseHandle.
 //
 // A thread handle is an entry of a table, numbered from the backend's one handle counter.
 // The entry and the running thread share one record, so a handle closed early leaves the
@@ -22,12 +23,21 @@ struct ThreadRecord {
   std::condition_variable ended;
   bool done = false;
   DWORD exitCode = STILL_ACTIVE;
+  int priority = THREAD_PRIORITY_NORMAL;
   std::thread thread;
+};
+
+struct EventRecord {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool signalled = false;
+  bool manualReset = false;
 };
 
 struct ThreadTable {
   std::mutex mutex;
   std::unordered_map<uint32_t, std::shared_ptr<ThreadRecord>> threads;
+  std::unordered_map<uint32_t, std::shared_ptr<EventRecord>> events;
 };
 
 ThreadTable& Table() {
@@ -42,6 +52,22 @@ std::shared_ptr<ThreadRecord> Find(HANDLE object) {
   return it == t.threads.end() ? nullptr : it->second;
 }
 
+std::shared_ptr<EventRecord> FindEvent(HANDLE object) {
+  auto& t = Table();
+  std::lock_guard lock(t.mutex);
+  auto it = t.events.find(detail::HandleValue(object));
+  return it == t.events.end() ? nullptr : it->second;
+}
+
+DWORD WaitForEvent(EventRecord& event, DWORD milliseconds) {
+  std::unique_lock lock(event.mutex);
+  auto set = [&] { return event.signalled; };
+  if (milliseconds == INFINITE) event.changed.wait(lock, set);
+  else if (!event.changed.wait_for(lock, std::chrono::milliseconds(milliseconds), set)) return WAIT_TIMEOUT;
+  if (!event.manualReset) event.signalled = false;
+  return WAIT_OBJECT_0;
+}
+
 }  // namespace
 
 namespace detail {
@@ -51,6 +77,7 @@ bool CloseThreadHandle(uint32_t value) {
   {
     auto& t = Table();
     std::lock_guard lock(t.mutex);
+    if (t.events.erase(value) > 0) return true;  // waiters hold the record
     auto it = t.threads.find(value);
     if (it == t.threads.end()) return false;
     record = it->second;
@@ -100,6 +127,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPT
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  if (auto event = tp::FindEvent(object)) return tp::WaitForEvent(*event, milliseconds);
   auto record = tp::Find(object);
   if (!record) return WAIT_FAILED;
   std::unique_lock lock(record->mutex);
@@ -120,6 +148,54 @@ BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
   return TRUE;
 }
 
-void WINAPI Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void WINAPI Sleep(DWORD milliseconds) {
+  if (milliseconds == 0) std::this_thread::yield();
+  else std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+BOOL WINAPI SetThreadPriority(HANDLE thread, int priority) {
+  auto record = tp::Find(thread);
+  if (!record || priority < THREAD_PRIORITY_LOWEST || priority > THREAD_PRIORITY_HIGHEST) return FALSE;
+  std::lock_guard lock(record->mutex);
+  record->priority = priority;
+  return TRUE;
+}
+
+int WINAPI GetThreadPriority(HANDLE thread) {
+  auto record = tp::Find(thread);
+  if (!record) return THREAD_PRIORITY_ERROR_RETURN;
+  std::lock_guard lock(record->mutex);
+  return record->priority;
+}
+
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name) {
+  if (name != nullptr) return nullptr;  // named events are not part of the subset
+  auto event = std::make_shared<tp::EventRecord>();
+  event->manualReset = manualReset != FALSE;
+  event->signalled = initialState != FALSE;
+  const uint32_t handle = tp::detail::NextHandle();
+  auto& t = tp::Table();
+  std::lock_guard lock(t.mutex);
+  t.events[handle] = std::move(event);
+  return tp::detail::MakeHandle<HANDLE>(handle);
+}
+
+BOOL WINAPI SetEvent(HANDLE object) {
+  auto event = tp::FindEvent(object);
+  if (!event) return FALSE;
+  std::lock_guard lock(event->mutex);
+  event->signalled = true;
+  if (event->manualReset) event->changed.notify_all();
+  else event->changed.notify_one();
+  return TRUE;
+}
+
+BOOL WINAPI ResetEvent(HANDLE object) {
+  auto event = tp::FindEvent(object);
+  if (!event) return FALSE;
+  std::lock_guard lock(event->mutex);
+  event->signalled = false;
+  return TRUE;
+}
 
 }  // extern "C"

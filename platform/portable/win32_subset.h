@@ -369,7 +369,17 @@ TOVREL_PORTABLE_API DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD millis
 // The routine's result once it has returned, STILL_ACTIVE before.
 TOVREL_PORTABLE_API BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 TOVREL_PORTABLE_API void WINAPI Sleep(DWORD milliseconds);
+// Scheduling priority: accepted and remembered for a thread of the table, not applied.
+TOVREL_PORTABLE_API BOOL WINAPI SetThreadPriority(HANDLE thread, int priority);
+TOVREL_PORTABLE_API int WINAPI GetThreadPriority(HANDLE thread);
 }  // extern "C"
+
+#define THREAD_PRIORITY_LOWEST (-2)
+#define THREAD_PRIORITY_BELOW_NORMAL (-1)
+#define THREAD_PRIORITY_NORMAL 0
+#define THREAD_PRIORITY_ABOVE_NORMAL 1
+#define THREAD_PRIORITY_HIGHEST 2
+#define THREAD_PRIORITY_ERROR_RETURN 0x7FFFFFFF
 
 // ---- Window classes and display windows (platform/portable/windows.cpp) -------------
 // Windows of a registered class, created in pixel coordinates, usually as children of a
@@ -552,3 +562,137 @@ TOVREL_PORTABLE_API UINT WINAPI SetTextAlign(HDC dc, UINT align);
 
 #define CreateFont CreateFontA
 #define TextOut TextOutA
+
+// ---- Events (platform/portable/threads.cpp) -------------------------------------------
+// Unnamed events, manual- or auto-reset; WaitForSingleObject waits for them as for threads
+// (an auto-reset event is cleared by the wait it releases); CloseHandle closes them.
+
+extern "C" {
+TOVREL_PORTABLE_API HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                                               LPCSTR name);
+TOVREL_PORTABLE_API BOOL WINAPI SetEvent(HANDLE event);
+TOVREL_PORTABLE_API BOOL WINAPI ResetEvent(HANDLE event);
+}  // extern "C"
+#define CreateEvent CreateEventA
+
+// ---- Wave output (platform/portable/waveout.cpp) ----------------------------------------
+// The multimedia wave output calls over the portable audio back ends: a device is named
+// ("virtual", "virtual:FILE.wav" or an ALSA PCM name) and the device table lists the
+// names in use (faces.h). An open device plays its queued headers in order on a thread of
+// its own; a header played is marked WHDR_DONE (and the open's event is set).
+
+typedef UINT MMRESULT;
+typedef UINT MMVERSION;
+typedef UINT* LPUINT;
+TOVREL_DECLARE_HANDLE(HWAVEOUT);
+typedef HWAVEOUT* LPHWAVEOUT;
+
+#define MAXPNAMELEN 32
+#define MAXERRORLENGTH 256
+
+#define MMSYSERR_NOERROR 0
+#define MMSYSERR_ERROR 1
+#define MMSYSERR_BADDEVICEID 2
+#define MMSYSERR_NOTENABLED 3
+#define MMSYSERR_ALLOCATED 4
+#define MMSYSERR_INVALHANDLE 5
+#define MMSYSERR_NODRIVER 6
+#define MMSYSERR_NOMEM 7
+#define MMSYSERR_NOTSUPPORTED 8
+#define MMSYSERR_BADERRNUM 9
+#define MMSYSERR_INVALFLAG 10
+#define MMSYSERR_INVALPARAM 11
+#define WAVERR_BASE 32
+#define WAVERR_BADFORMAT (WAVERR_BASE + 0)
+#define WAVERR_STILLPLAYING (WAVERR_BASE + 1)
+#define WAVERR_UNPREPARED (WAVERR_BASE + 2)
+#define WAVERR_SYNC (WAVERR_BASE + 3)
+
+#define WAVE_MAPPER ((UINT)-1)
+#define WAVE_FORMAT_QUERY 0x0001
+#define WAVE_ALLOWSYNC 0x0002
+#define CALLBACK_TYPEMASK 0x00070000l
+#define CALLBACK_NULL 0x00000000l
+#define CALLBACK_WINDOW 0x00010000l
+#define CALLBACK_FUNCTION 0x00030000l
+#define CALLBACK_EVENT 0x00050000l
+
+#define WHDR_DONE 0x00000001
+#define WHDR_PREPARED 0x00000002
+#define WHDR_BEGINLOOP 0x00000004
+#define WHDR_ENDLOOP 0x00000008
+#define WHDR_INQUEUE 0x00000010
+
+#define WAVE_FORMAT_PCM 1
+
+// Standard formats of a device's capabilities: 11025, 22050, 44100 Hz; mono or stereo; 8 or 16 bits.
+#define WAVE_INVALIDFORMAT 0x00000000
+#define WAVE_FORMAT_1M08 0x00000001
+#define WAVE_FORMAT_1S08 0x00000002
+#define WAVE_FORMAT_1M16 0x00000004
+#define WAVE_FORMAT_1S16 0x00000008
+#define WAVE_FORMAT_2M08 0x00000010
+#define WAVE_FORMAT_2S08 0x00000020
+#define WAVE_FORMAT_2M16 0x00000040
+#define WAVE_FORMAT_2S16 0x00000080
+#define WAVE_FORMAT_4M08 0x00000100
+#define WAVE_FORMAT_4S08 0x00000200
+#define WAVE_FORMAT_4M16 0x00000400
+#define WAVE_FORMAT_4S16 0x00000800
+
+#pragma pack(push, 1)
+typedef struct tWAVEFORMATEX {
+  WORD wFormatTag;
+  WORD nChannels;
+  DWORD nSamplesPerSec;
+  DWORD nAvgBytesPerSec;
+  WORD nBlockAlign;
+  WORD wBitsPerSample;
+  WORD cbSize;
+} WAVEFORMATEX, *PWAVEFORMATEX, *LPWAVEFORMATEX;
+typedef const WAVEFORMATEX* LPCWAVEFORMATEX;
+
+typedef struct tagWAVEOUTCAPSA {
+  WORD wMid;
+  WORD wPid;
+  MMVERSION vDriverVersion;
+  CHAR szPname[MAXPNAMELEN];
+  DWORD dwFormats;
+  WORD wChannels;
+  WORD wReserved1;
+  DWORD dwSupport;
+} WAVEOUTCAPSA, *LPWAVEOUTCAPSA;
+#pragma pack(pop)
+typedef WAVEOUTCAPSA WAVEOUTCAPS;
+typedef LPWAVEOUTCAPSA LPWAVEOUTCAPS;
+
+// Not packed here (the fields fall on their natural alignment either way), so that the
+// done flag can be read atomically while the device's thread sets it.
+typedef struct wavehdr_tag {
+  LPSTR lpData;
+  DWORD dwBufferLength;
+  DWORD dwBytesRecorded;
+  DWORD_PTR dwUser;
+  DWORD dwFlags;
+  DWORD dwLoops;
+  struct wavehdr_tag* lpNext;
+  DWORD_PTR reserved;
+} WAVEHDR, *PWAVEHDR, *LPWAVEHDR;
+
+extern "C" {
+TOVREL_PORTABLE_API UINT WINAPI waveOutGetNumDevs(void);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR device, LPWAVEOUTCAPSA caps, UINT size);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveOutGetErrorTextA(MMRESULT error, LPSTR text, UINT size);
+// Callbacks: CALLBACK_NULL, or CALLBACK_EVENT with an event handle (set at open, for each
+// header done, and at close).
+TOVREL_PORTABLE_API MMRESULT WINAPI waveOutOpen(LPHWAVEOUT out, UINT device, LPCWAVEFORMATEX format,
+                                                DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveOutClose(HWAVEOUT out);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveOutGetID(HWAVEOUT out, LPUINT device);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT out, LPWAVEHDR header, UINT size);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT out, LPWAVEHDR header, UINT size);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveOutWrite(HWAVEOUT out, LPWAVEHDR header, UINT size);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveOutReset(HWAVEOUT out);
+}  // extern "C"
+#define waveOutGetDevCaps waveOutGetDevCapsA
+#define waveOutGetErrorText waveOutGetErrorTextA
