@@ -338,6 +338,7 @@ LRESULT CALLBACK DisplayWindowProc(HWND window, UINT message, WPARAM wParam, LPA
       picture.documentChannels = p->documentChannels;
       PaintRouting(dc, u, picture);
     }
+    if (std::strcmp(text, kDisplayWindowText[kViewAudio]) == 0) PaintCapabilities(dc, u, dialog);
     for (int k = 0; k < 2; ++k) {
       if (std::strcmp(text, kDisplayWindowText[kViewIr1 + k]) != 0) continue;
       const bool loaded = p->responseSource[k] != kSourceNone && p->responseChannels[k] != 0;
@@ -347,4 +348,58 @@ LRESULT CALLBACK DisplayWindowProc(HWND window, UINT message, WPARAM wParam, LPA
   }
   EndPaint(window, &ps);
   return 0;
+}
+
+// ---- Capabilities -------------------------------------------------------------------
+
+void PaintCapabilities(HDC dc, int u, HWND dialog) {
+  // The device list, rebuilt: one entry per device, its name or what went wrong.
+  const int previous = static_cast<int>(SendDlgItemMessageA(dialog, kDeviceList, CB_GETCURSEL, 0, 0));
+  SendDlgItemMessageA(dialog, kDeviceList, CB_RESETCONTENT, 0, 0);
+  const UINT devices = waveOutGetNumDevs();
+  for (UINT d = 0; d < devices; ++d) {
+    WAVEOUTCAPSA caps{};
+    char name[MAXERRORLENGTH + MAXPNAMELEN] = {0};
+    const MMRESULT error = waveOutGetDevCapsA(d, &caps, sizeof caps);
+    if (error == MMSYSERR_NOERROR) std::snprintf(name, sizeof name, "%.*s", MAXPNAMELEN, caps.szPname);
+    else waveOutGetErrorTextA(error, name, sizeof name);
+    SendDlgItemMessageA(dialog, kDeviceList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+  }
+  const int selected = previous >= 0 && previous < 16 && previous < static_cast<int>(devices) ? previous : 0;
+  if (devices > 0) SendDlgItemMessageA(dialog, kDeviceList, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+
+  WAVEOUTCAPSA caps{};
+  const DWORD formats =
+      devices > 0 && waveOutGetDevCapsA(static_cast<UINT>(selected), &caps, sizeof caps) == MMSYSERR_NOERROR
+          ? caps.dwFormats
+          : 0;
+  // Rows by rate, columns 8-bit mono, stereo, 16-bit mono, stereo: the standard format flags.
+  static const DWORD kFlags[3][4] = {
+      {WAVE_FORMAT_1M08, WAVE_FORMAT_1S08, WAVE_FORMAT_1M16, WAVE_FORMAT_1S16},
+      {WAVE_FORMAT_2M08, WAVE_FORMAT_2S08, WAVE_FORMAT_2M16, WAVE_FORMAT_2S16},
+      {WAVE_FORMAT_4M08, WAVE_FORMAT_4S08, WAVE_FORMAT_4M16, WAVE_FORMAT_4S16},
+  };
+  static const char* const kRates[3] = {"11k", "22k", "44k"};
+  SetBkMode(dc, TRANSPARENT);
+  Selected font(dc, Helvetica(3 * u));
+  Selected pen(dc, CreatePen(PS_SOLID, 1, kDarkBlue));
+  const int column0 = 11 * u, column = 12 * u;
+  auto centre = [&](int c) { return column0 + c * column + column / 2; };
+  Line(dc, column0, 0, column0, 40 * u);
+  Line(dc, column0 + 2 * column, 0, column0 + 2 * column, 40 * u);
+  Line(dc, 0, 13 * u, 60 * u, 13 * u);
+  SetTextColor(dc, kWhite);
+  Text(dc, column0 + column, 2 * u, TA_CENTER | TA_TOP, "8 bit");
+  Text(dc, column0 + 3 * column, 2 * u, TA_CENTER | TA_TOP, "16 bit");
+  for (int c = 0; c < 4; ++c) Text(dc, centre(c), 8 * u, TA_CENTER | TA_TOP, c % 2 ? "Stereo" : "Mono");
+  for (int r = 0; r < 3; ++r) {
+    const int y = (16 + 8 * r) * u;
+    SetTextColor(dc, kWhite);
+    Text(dc, 2 * u, y, TA_LEFT | TA_TOP, kRates[r]);
+    for (int c = 0; c < 4; ++c) {
+      const bool yes = (formats & kFlags[r][c]) != 0;
+      SetTextColor(dc, yes ? kGreen : kRed);
+      Text(dc, centre(c), y, TA_CENTER | TA_TOP, yes ? "Yes" : "No");
+    }
+  }
 }

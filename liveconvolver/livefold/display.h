@@ -100,3 +100,11 @@ int SampleColumn(long i, long frames, int width);
 // The "IR #1"/"IR #2" view of a response (0 or 1) from its display data (null or not
 // valid: "Impulse Response k Not Loaded!").
 void PaintWaveform(HDC dc, int u, int width, int height, int response, HGLOBAL view);
+
+// ---- Capabilities ------------------------------------------------------------------
+
+// The "Audio" view: rebuilds the dialog's device list (1247) from the wave output devices,
+// keeping its selection when it is below 16 (else the first device), and draws the table
+// of the selected device's standard formats ("8 bit"/"16 bit", "Mono"/"Stereo", "11k",
+// "22k", "44k": "Yes" or "No").
+void PaintCapabilities(HDC dc, int u, HWND dialog);

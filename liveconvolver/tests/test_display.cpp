@@ -248,3 +248,12 @@ TEST(DisplayPictures, WaveformViewsMatchTheirReferences) {
   GlobalFree(stereo);
   GlobalFree(mono);
 }
+
+TEST(DisplayPictures, CapabilitiesTableMatchesItsReference) {
+  // One virtual device: every standard format.
+  tp::SetWaveDevices({"virtual"});
+  ASSERT_EQ(waveOutGetNumDevs(), 1u);
+  const auto picture = Draw(61, 41, [&](HDC dc, int, int) { PaintCapabilities(dc, DisplayUnit(), nullptr); });
+  tp::SetWaveDevices({});
+  ExpectLikeReference(picture, "audio_virtual");
+}
