@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/core/stored.h"
 #include "platform/portable/faces.h"
 
 namespace tovrel::host {
@@ -15,16 +16,6 @@ namespace tovrel::host {
 std::string HomeDirectory();
 
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path);
-
-// What is wrong with wave data on the clipboard (its canonical header, its data); empty
-// when nothing is. Other sample widths than 16 bits are not damage.
-std::string WaveDamage(const std::vector<uint8_t>& image);
-
-// The stored form of a parameter block, and its reading: nothing, with the reason, when
-// the bytes are not a whole block of this type string and size.
-std::vector<uint8_t> BlockFileImage(const std::string& typeString, const std::vector<uint8_t>& block);
-std::optional<std::vector<uint8_t>> ReadBlockFile(const std::vector<uint8_t>& file, const std::string& typeString,
-                                                  std::size_t size, std::string& problem);
 
 class StateStore {
  public:

@@ -1,5 +1,7 @@
 // Files a user gives the tovrel command and the state it keeps, tried with bad input.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -115,6 +117,32 @@ TEST_F(FilesAndState, StoredSettingsAreOutsideData) {
   EXPECT_EQ(RunWithHome(dir_ + "/file/home", "run \"Deconvolve MLS Signal\" " + Q("rec.wav") +
                                                  " --set \"MLS Order=3\"", &err), 1);
   EXPECT_NE(err.find("could not be kept"), std::string::npos) << err;
+}
+
+// SIGTERM (as Ctrl-C) at any point of a run cancels it: exit 1, nothing written.
+TEST_F(FilesAndState, ATerminatedRunIsCancelled) {
+  std::vector<int16_t> noise(48000 * 20);
+  for (std::size_t k = 0; k < noise.size(); ++k)
+    noise[k] = static_cast<int16_t>(static_cast<long>((k * 7919) % 20001 - 10000) * 30 / (30 + k / 4800));
+  const std::string doc = Wav("long.wav", 48000, noise), out = dir_ + "/out.wav";
+  for (int ms : {20, 300}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const std::string home = "TOVREL_HOME=" + dir_ + "/home";
+      char* env[] = {const_cast<char*>(home.c_str()), nullptr};
+      const char* argv[] = {tovrel_.c_str(), "run", "Acoustical Parameters", doc.c_str(), "--batch", "-o",
+                            out.c_str(), nullptr};
+      freopen("/dev/null", "w", stderr);
+      execve(tovrel_.c_str(), const_cast<char**>(argv), env);
+      _exit(127);
+    }
+    usleep(ms * 1000);
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << ms << " ms: " << status;
+    EXPECT_FALSE(fs::exists(out)) << ms;
+  }
 }
 
 TEST_F(FilesAndState, AnAnalysisAtOneHertzGivesNoInfiniteValue) {
