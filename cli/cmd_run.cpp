@@ -31,6 +31,7 @@ struct RunArgs {
   std::string output;
   std::string selection;
   std::string device;
+  double preview = 0;
   std::vector<std::string> sets;
   std::vector<std::string> presses;
   std::vector<std::string> snapshots;
@@ -66,6 +67,11 @@ int RunMain(App& app, const RunArgs& a) {
     options.sets.push_back({s.substr(0, eq), s.substr(eq + 1)});
   }
   options.presses = a.presses;
+  if (a.preview != 0 && !(a.preview > 0 && a.preview <= 86400)) {
+    Fail("--preview takes a number of seconds above 0 (at most a day)");
+    return kExitUsage;
+  }
+  options.previewSeconds = a.preview;
   for (const auto& s : a.snapshots) {
     host::Snapshot snapshot;
     if (!host::ParseSnapshot(s, snapshot, error)) {
@@ -192,6 +198,8 @@ void RegisterRun(CLI::App& cli, App& app, Commands& commands) {
                   "Save a display window of the settings dialog as PNG, as it stands when the dialog is confirmed: "
                   "VIEW=FILE.png (views: monitor, ir1, ir2, audio)")
       ->take_all();
+  cmd->add_option("--preview", a.preview,
+                  "Play the settings dialog's preview for SECONDS (on --device), then confirm or cancel as the other options say");
   cmd->add_option("--device", a.device, "Play on this wave output device only: virtual, virtual:FILE.wav or an ALSA name (default, hw:0, ...)");
   cmd->add_flag("--yes", a.yes, "Answer Yes to questions");
   cmd->add_flag("--no", a.no, "Answer No to questions");

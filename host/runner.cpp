@@ -127,6 +127,7 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
   portable::ClearJournal();
   ScriptedUser user(options.sets, options.presses, options.answer, options.interactive, options.printMessages);
   user.SetSnapshots(options.snapshots);
+  user.SetPreview(options.previewSeconds);
   portable::SetUser(&user);
   const std::vector<int16_t> original = doc.samples;
   {

@@ -20,6 +20,7 @@ struct RunOptions {
   std::vector<std::string> presses;     // --press CONTROL
   std::optional<bool> answer;           // --yes / --no
   std::vector<Snapshot> snapshots;      // --snapshot VIEW=FILE, of the settings dialog
+  double previewSeconds = 0;            // --preview: how long the settings dialog plays its preview
   bool batch = false;                   // the host's batch mode
   bool interactive = false;             // questions may be asked on the terminal
   bool printMessages = false;           // message boxes printed on stderr as they appear

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -221,6 +222,30 @@ bool ScriptedUser::Apply(HWND dialog, const DialogState& state, int index, const
   }
 }
 
+bool ScriptedUser::Preview(HWND dialog, const DialogState& state) {
+  const double seconds = previewSeconds_;
+  previewSeconds_ = 0;  // of the first dialog only
+  int id = -1;
+  for (const auto& c : state.controls)
+    if (c.kind == ControlKind::PushButton && NormalizeLabel(c.text) == "preview" && c.enabled && c.visible) id = c.id;
+  if (id < 0) {
+    usageError_ = "--preview: \"" + state.caption + "\" has no \"Preview\" button to press";
+    if (!portable::Click(dialog, IDCANCEL)) portable::PressCloseBox(dialog);
+    return false;
+  }
+  if (!Press(dialog, id)) return false;
+  auto playing = [&] {
+    const DialogState now = portable::Inspect(dialog);
+    const portable::ControlState* button = now.Find(id);
+    return button != nullptr && NormalizeLabel(button->text) == "stop";
+  };
+  // The dialog runs meanwhile: the preview's status texts and questions reach it.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end && playing())
+    if (!portable::WaitWhileOpen(dialog, 20)) return false;
+  return !playing() || Press(dialog, id);
+}
+
 void ScriptedUser::DialogIdle(HWND dialog, int round) {
   if (round > 0) {
     // The dialog did not close on its default button: it refused the settings.
@@ -254,10 +279,20 @@ void ScriptedUser::DialogIdle(HWND dialog, int round) {
     int index = FindControl(state, presses_[k], error);
     if (index < 0) continue;
     pressDone_[k] = true;
+    // The preview plays before the dialog is confirmed or cancelled.
+    const int pressed = state.controls[index].id;
+    if (previewSeconds_ > 0 && (pressed == IDOK || pressed == IDCANCEL)) {
+      if (!Preview(dialog, state)) return;
+      state = portable::Inspect(dialog);
+    }
     const bool copy = IsCopyButton(state.controls[index]);
     if (copy ? !CopyResultText(dialog, state.controls[index].id, true) : !Press(dialog, state.controls[index].id))
       return;
     copied = copied || copy;
+    state = portable::Inspect(dialog);
+  }
+  if (previewSeconds_ > 0) {
+    if (!Preview(dialog, state)) return;
     state = portable::Inspect(dialog);
   }
   for (const auto& snapshot : snapshots_) {

@@ -50,6 +50,9 @@ class ScriptedUser : public portable::User {
   // Pictures to take of the first dialog's display windows, once its settings and
   // presses are done, before it is confirmed. A failed one is a usage error.
   void SetSnapshots(std::vector<Snapshot> snapshots) { snapshots_ = std::move(snapshots); }
+  // In the first dialog, once its settings and presses are done: press "Preview", let the
+  // dialog play for this long (less when the preview ends by itself), press "Stop".
+  void SetPreview(double seconds) { previewSeconds_ = seconds; }
 
   // A value that a dialog does not offer, found while the dialog was open.
   const std::string& usageError() const { return usageError_; }
@@ -67,6 +70,8 @@ class ScriptedUser : public portable::User {
   // Presses the dialog's copy button and takes the text it placed; false when the press
   // ended the dialog.
   bool CopyResultText(HWND dialog, int id, bool keepOnClipboard);
+  // The preview of SetPreview; false when the dialog ended meanwhile or has no preview.
+  bool Preview(HWND dialog, const portable::DialogState& state);
 
   std::vector<ControlSetting> sets_;
   std::vector<bool> setDone_;
@@ -76,6 +81,7 @@ class ScriptedUser : public portable::User {
   bool interactive_;
   bool printMessages_;
   std::string usageError_;
+  double previewSeconds_ = 0;
   bool refusedToClose_ = false;
   std::vector<std::string> resultTexts_;
   std::vector<Snapshot> snapshots_;

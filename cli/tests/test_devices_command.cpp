@@ -1,4 +1,4 @@
-// tovrel devices and --device: the device table as scripts read it, and names refused.
+// tovrel devices, --device and --preview: the device table as scripts read it, and what is refused.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -40,6 +40,11 @@ TEST_F(Devices, AnImpossibleNameIsAUsageError) {
   EXPECT_EQ(Run("devices --device virtual:", nullptr, &err), 2);
   EXPECT_NE(err.find("tovrel: --device:"), std::string::npos) << err;
   EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 --device virtual:", nullptr, &err), 2);
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 --preview -1", nullptr, &err), 2);
+  // A dialog without a preview: refused, nothing run.
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 --preview 1 -o '" + dir_ + "/x.wav'", nullptr, &err), 2);
+  EXPECT_NE(err.find("has no \"Preview\" button"), std::string::npos) << err;
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/x.wav"));
 }
 
 }  // namespace

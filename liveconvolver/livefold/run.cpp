@@ -12,6 +12,7 @@
 #include "frame/progress.h"
 #include "frame/stages.h"
 #include "liveconvolver/engine.h"
+#include "liveconvolver/livefold/engine_setup.h"
 #include "liveconvolver/livefold/livefold_block.h"
 #include "liveconvolver/livefold/stored.h"
 
@@ -24,24 +25,6 @@ constexpr char kMemoryCaption[] = "Memory Allocation Error";
 constexpr char kMonoBothOutputsMessage[] =
     "The routing sends the mono input to both output channels,\nbut the audio data has only one.\n\n"
     "Route it to one output channel only.";
-
-// The engine's buffers as movable blocks of the run, zero-filled, given back together.
-class StagedAllocator : public EngineAllocator {
- public:
-  void* Allocate(std::size_t bytes) override {
-    return staging_.AllocLocked<char>(bytes, GMEM_MOVEABLE | GMEM_ZEROINIT);
-  }
-  void ReleaseAll() override { staging_.ReleaseAll(); }
-
- private:
-  Staging staging_;
-};
-
-std::string Number(long v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%li", v);
-  return text;
-}
 
 bool Ask(const std::string& question, const char* caption) {
   return MessageBoxA(nullptr, question.c_str(), caption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
@@ -96,11 +79,7 @@ bool CheckRates(LiveRun& run) {
   for (int k = 0; k < 2; ++k) {
     if (!run.loaded[k]) continue;
     const long rate = run.params.responseRate[k];
-    if (std::fabs(static_cast<double>(document) / static_cast<double>(rate) - 1.0) < 0.01) continue;
-    const std::string question = "Sampling Rates don't match!\n\nSampling Rate of Audio Signal is " + Number(document) +
-                                 "Hz\nSampling Rate of Impulse Response " + Number(k + 1) + " is " + Number(rate) +
-                                 "Hz\n\nContinue?";
-    if (!Ask(question, run.context->caption)) return false;
+    if (RatesDiffer(document, rate) && !Ask(RatesQuestion(document, k, rate), run.context->caption)) return false;
   }
   return true;
 }
@@ -151,13 +130,7 @@ bool FitMemory(LiveRun& run) {
   }
   const long optimum = run.routing.plannedSize;
   if (n == optimum) return true;
-  std::string question = "Not optimum FFT size!\n\nImpulse Response 1 size: " + Number(run.params.responseFrames[0]) +
-                         " Points\nOptimum FFT size: " + Number(optimum) + " Points\nAvailable FFT size: " + Number(n);
-  if (run.loaded[1])
-    question += "\n\nImpulse Response 2 size: " + Number(run.params.responseFrames[1]) +
-                " Points\nOptimum FFT size: " + Number(optimum) + " Points\nAvailable FFT size: " + Number(n);
-  question += " Points\n\nThis may result in slower elaboration.\nContinue?";
-  return Ask(question, run.context->caption);
+  return Ask(FftSizeQuestion(run.params, run.loaded[1], optimum, n), run.context->caption);
 }
 
 // Response spectra and path filters, progress (1 ... 8, 8); the samples are then let go.

@@ -114,6 +114,9 @@ TOVREL_PORTABLE_API bool TypeText(HWND dialog, int id, const std::string& text);
 TOVREL_PORTABLE_API bool ChooseItem(HWND dialog, int id, int index);
 TOVREL_PORTABLE_API bool Click(HWND dialog, int id);  // push buttons; check boxes and radios toggle when automatic
 TOVREL_PORTABLE_API void PressCloseBox(HWND dialog);   // sends WM_CLOSE
+// Waits, while the dialog handles what other threads send and post to it (the user takes
+// no turn meanwhile). False when the dialog ended during the wait.
+TOVREL_PORTABLE_API bool WaitWhileOpen(HWND dialog, DWORD milliseconds);
 
 // ---- Fault injection -----------------------------------------------------------
 

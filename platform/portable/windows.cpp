@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
@@ -699,6 +700,21 @@ void PressCloseBox(HWND dialog) {
     if (d == nullptr || d->type != WindowType::Dialog || d->ended || !Enabled(*d)) return;
   }
   Send(dialog, WM_CLOSE, 0, 0);
+}
+
+bool WaitWhileOpen(HWND dialog, DWORD milliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  auto& s = State();
+  Lock lock(s.mutex);
+  for (;;) {
+    Window* d = Get(s, dialog);
+    if (d == nullptr || d->type != WindowType::Dialog || d->ended) return false;
+    if (DispatchOne(s, lock)) continue;
+    if (std::chrono::steady_clock::now() >= deadline) return true;
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    lock.lock();
+  }
 }
 
 std::vector<WindowInfo> ClassWindows(HWND parent) {
