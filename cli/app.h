@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/core/json.h"
 #include "host/filter_driver.h"
 #include "host/modules.h"
 #include "host/state.h"
@@ -33,7 +34,19 @@ struct App {
 // damaged wave data) goes to `notices`.
 std::vector<portable::ClipboardItem> LoadStoredClipboard(App& app, std::vector<std::string>& notices);
 
-// One clear line on stderr: "tovrel: <text>".
+// Where errors go: one clear line each on stderr ("tovrel: <text>"), or with --json into
+// the command's JSON object (an object of their own when the command printed none).
+struct ErrorSink {
+  bool json = false;
+  bool answered = false;  // a JSON object that holds them was printed
+  std::vector<std::string> messages;
+};
+ErrorSink& Errors();
 void Fail(const std::string& text);
+
+// The JSON object of a command that ended with `code` before it could print its own.
+host::Json ErrorJson(int code);
+// The errors so far as a JSON array, now answered.
+host::Json TakeErrorsJson();
 
 }  // namespace tovrel::cli

@@ -54,14 +54,14 @@ int Show(App& app, bool json) {
   return kExitOk;
 }
 
-int Save(App& app, const std::string& file) {
+}  // namespace
+
+int SaveClipboardItems(const std::vector<portable::ClipboardItem>& items, const std::string& file) {
   std::string error;
   if (!host::CheckWritable(file, error)) {
     Fail(error);
     return kExitDocument;
   }
-  std::vector<std::string> notices;
-  auto items = LoadStoredClipboard(app, notices);
   const portable::ClipboardItem* item = nullptr;
   const bool wantsText = file.size() > 4 && file.substr(file.size() - 4) == ".txt";
   item = wantsText ? FindItem(items, CF_TEXT) : FindItem(items, CF_WAVE);
@@ -85,6 +85,13 @@ int Save(App& app, const std::string& file) {
     return kExitDocument;
   }
   return kExitOk;
+}
+
+namespace {
+
+int Save(App& app, const std::string& file) {
+  std::vector<std::string> notices;
+  return SaveClipboardItems(LoadStoredClipboard(app, notices), file);
 }
 
 int Load(App& app, const std::string& file, bool raw) {

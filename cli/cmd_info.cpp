@@ -124,7 +124,7 @@ void RegisterDescribe(CLI::App& cli, App& app, Commands& commands) {
       block["stored"] = view.fromStore;
       block["fields"] = host::BlockJson(m->descriptor().typeString, view.block);
       j["parameterBlock"] = block;
-      j["dialog"] = view.dialog ? host::DialogJson(*view.dialog) : host::Json();
+      j["dialog"] = view.dialog ? host::DialogJson(*view.dialog, view.controlNotes) : host::Json();
       if (json) {
         std::printf("%s\n", j.dump().c_str());
         return kExitOk;
@@ -151,6 +151,13 @@ void RegisterDescribe(CLI::App& cli, App& app, Commands& commands) {
                       ("\"" + host::ControlLabel(*view.dialog, k) + "\"").c_str(),
                       hasValue ? ("= \"" + host::ControlValue(c) + "\"").c_str() : "", c.enabled ? "" : " (disabled)",
                       c.visible ? "" : " (hidden)");
+          if (auto note = view.controlNotes.find(c.id); note != view.controlNotes.end())
+            std::printf("            takes %s\n", note->second.c_str());
+          if (c.kind == portable::ControlKind::ComboBox && !c.items.empty()) {
+            std::string items;
+            for (const auto& item : c.items) items += (items.empty() ? "\"" : ", \"") + item + "\"";
+            std::printf("            items %s\n", items.c_str());
+          }
         }
       }
       return kExitOk;

@@ -29,6 +29,7 @@ struct RunArgs {
   std::string document;
   std::string newDocument;
   std::string output;
+  std::string saveClip;
   std::string selection;
   std::string device;
   double preview = 0;
@@ -141,15 +142,34 @@ int RunMain(App& app, const RunArgs& a) {
     report.status = host::RunStatus::Cancelled;
     report.message = "\"" + module->title() + "\" was cancelled (interrupted)";
   }
+  // What the run placed on the clipboard, for --save-clip: its result text, or the
+  // clipboard when the run changed it; kept even when the clipboard cannot be.
+  int clipSaved = a.saveClip.empty() ? kExitOk : kExitFailed;
+  if (!a.saveClip.empty() && report.status == host::RunStatus::Completed) {
+    std::vector<portable::ClipboardItem> placed;
+    if (!report.resultTexts.empty()) {
+      std::vector<uint8_t> text(report.resultTexts.front().begin(), report.resultTexts.front().end());
+      text.push_back(0);
+      placed.push_back({CF_TEXT, std::move(text)});
+    } else if (!SameClipboard(report.clipboard, before)) {
+      placed = report.clipboard;
+    }
+    if (placed.empty()) Fail("\"" + module->title() + "\" placed nothing on the clipboard: --save-clip wrote nothing");
+    else clipSaved = SaveClipboardItems(placed, a.saveClip);
+  }
+
   // A result the next command cannot find is lost: a clipboard that cannot be kept fails the run.
   std::string saveError;
   if (report.status == host::RunStatus::Completed && !SameClipboard(report.clipboard, before) &&
       !app.store.SaveClipboard(report.clipboard, saveError)) {
     report.status = host::RunStatus::Failed;
-    report.message = "the result on the clipboard could not be kept, so it is lost: " + saveError;
+    report.message = clipSaved == kExitOk && !a.saveClip.empty()
+                         ? "the result on the clipboard could not be kept (" + saveError + "); it is in \"" + a.saveClip + "\""
+                         : "the result on the clipboard could not be kept, so it is lost: " + saveError;
   }
 
   int code = host::ExitCode(report.status);
+  if (code == kExitOk) code = clipSaved;
   bool written = false;
   // The output is written only after a completed run: a refused, failed or cancelled one
   // leaves whatever the file held.
@@ -170,14 +190,18 @@ int RunMain(App& app, const RunArgs& a) {
     j["notices"] = list;
     j["output"] = written ? host::Json(a.output) : host::Json();
     PrintModuleResultsJson(*module, report, j);
+    j["errors"] = TakeErrorsJson();
     std::printf("%s\n", j.dump().c_str());
   } else {
     for (const auto& n : notices) Fail(n);
     if (!PrintResultTexts(report)) PrintResultDialogs(*module, report);
-    if (report.status != host::RunStatus::Completed) Fail(report.message);
-    else if (report.documentChanged && a.output.empty())
+    // A module's message box was printed as it appeared: it is not repeated.
+    if (report.status != host::RunStatus::Completed) {
+      if (!(report.messageFromBox && options.printMessages)) Fail(report.message);
+    } else if (report.documentChanged && a.output.empty()) {
       std::fprintf(stderr, "tovrel: the document changed (%ld frames now); it was not written: use -o FILE\n",
                    report.after.frames);
+    }
   }
   return code;
 }
@@ -191,6 +215,8 @@ void RegisterRun(CLI::App& cli, App& app, Commands& commands) {
   cmd->add_option("DOCUMENT", a.document, "Document to open: an audio file (WAV, AIFF, FLAC, ...) or a TIM file");
   cmd->add_option("--new", a.newDocument, "Start from an empty document: RATE[:CHANNELS]");
   cmd->add_option("-o,--output", a.output, "Write the document to FILE after the run");
+  cmd->add_option("--save-clip", a.saveClip,
+                  "After a completed run, write what it placed on the clipboard (response, filter: WAV; report: text) to FILE");
   cmd->add_option("--select", a.selection, "Selection FROM:TO, inclusive, in frames or seconds (suffix s)");
   cmd->add_option("--set", a.sets, "Set a dialog control before it is confirmed: CONTROL=VALUE (label or id; an edit's text, a list item's text or #index, on/off)")->take_all();
   cmd->add_option("--press", a.presses, "Press a dialog button before the dialog is confirmed")->take_all();

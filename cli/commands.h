@@ -18,6 +18,10 @@ struct Commands {
 
 void RegisterCommands(CLI::App& cli, App& app, Commands& commands);
 
+// Writes the clipboard's wave data to FILE, or its text when FILE ends in ".txt" or the
+// clipboard holds only text; an exit status.
+int SaveClipboardItems(const std::vector<portable::ClipboardItem>& items, const std::string& file);
+
 void RegisterList(CLI::App& cli, App& app, Commands& commands);
 void RegisterDescribe(CLI::App& cli, App& app, Commands& commands);
 void RegisterRun(CLI::App& cli, App& app, Commands& commands);

@@ -6,17 +6,11 @@
 
 #include "filterdesign/design.h"
 #include "frame/clipwave.h"
-#include "frame/edits.h"
 #include "frame/messages.h"
 
 std::string ResponseInfo(const XfmContext* context, int64_t frames) {
   return std::to_string(context->sampleRate) + " Hz/" + (context->channels == 1 ? "Mono/" : "Stereo/") +
          std::to_string(frames) + " Samples";
-}
-
-LONG EditLong(HWND dialog, int id) {
-  const long long v = ReadEditLong(dialog, id, 28);
-  return static_cast<LONG>(v < -2147483647LL - 1 ? -2147483647LL - 1 : v > 2147483647LL ? 2147483647LL : v);
 }
 
 void FillCommonStatistics(HWND dialog, const XfmContext* context, long elapsedMs) {

@@ -1,5 +1,5 @@
-// What both filter-design modules share around their kernels: the edit fields they
-// read, and the delivery of the designed filters to the clipboard as one 16-bit WAV.
+// What both filter-design modules share around their kernels: the statistics, and the
+// delivery of the designed filters to the clipboard as one 16-bit WAV.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +21,6 @@ inline constexpr char kNotFiniteFilterMessage[] =
 
 // "44100 Hz/Mono/1024 Samples".
 std::string ResponseInfo(const XfmContext* context, int64_t frames);
-
-// An edit field's leading integer (at most 28 characters read), held within the block's
-// 32-bit field.
-LONG EditLong(HWND dialog, int id);
 
 // The statistics both result dialogs show: 1028 the channel count, 1027 the sample
 // rate, 1030 the elapsed time as "%li.%.3li" seconds.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "frame/messages.h"
 
@@ -81,6 +82,18 @@ INT_PTR SettingsDialogProc(const SettingsDialog& hooks, HWND dialog, UINT messag
     case WM_CLOSE:
       PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
       return TRUE;
+    case kDescribeFieldMessage: {
+      auto* text = reinterpret_cast<char*>(lParam);
+      const int id = static_cast<int>(wParam);
+      std::string described = hooks.describe ? hooks.describe(id) : std::string();
+      for (const EditField& field : hooks.fields)
+        if (field.id == id) described = DescribeField(field);
+      if (text && !described.empty()) {
+        std::strncpy(text, described.c_str(), kFieldTextBytes - 1);
+        text[kFieldTextBytes - 1] = '\0';
+      }
+      return TRUE;
+    }
     case WM_COMMAND: {
       DialogStateText state = ReadDialogState(dialog, hooks.stateControl);
       auto* block = reinterpret_cast<void*>(state.block);

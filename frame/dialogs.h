@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include <span>
+
+#include "frame/edits.h"
 #include "frame/paramblock.h"
 #include "frame/xfm.h"
 
@@ -14,6 +17,12 @@ inline constexpr int kSettingsTemplate = 100;
 inline constexpr int kResultTemplate = 107;
 inline constexpr int kSettingsProcOrdinal = 100;
 inline constexpr int kResultProcOrdinal = 101;
+
+// Sent by our hosts (never by the editor) to an open settings dialog: wParam a control
+// id, lParam a buffer of kFieldTextBytes characters that receives what values the edit
+// may hold (DescribeField), or stays as it was for a control the module does not list.
+inline constexpr UINT kDescribeFieldMessage = WM_APP + 0x3A1;
+inline constexpr std::size_t kFieldTextBytes = 2048;
 
 // Batch mode: a batch index is set and dialogs are not to be shown.
 inline bool IsBatchMode(const XfmContext* context) {
@@ -52,6 +61,10 @@ struct SettingsDialog {
   BOOL (*command)(HWND dialog, int id, int code, void* block, XfmContext* context);
   // The hidden static that carries the state text (1033 unless the template says otherwise).
   int stateControl = kStateControl;
+  // The edits and the values they may hold, for the host's description.
+  std::span<const EditField> fields{};
+  // What another control means (a list's items, say), or empty; may be null.
+  std::string (*describe)(int id) = nullptr;
 };
 
 // The common settings dialog procedure; a module's DIALOGMsgProc forwards to it.

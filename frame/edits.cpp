@@ -1,5 +1,7 @@
 #include "frame/edits.h"
 
+#include "frame/messages.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -95,4 +97,66 @@ void SetEditLong(HWND dialog, int id, long value) {
   char text[32];
   std::snprintf(text, sizeof text, "%ld", value);
   SetDlgItemTextA(dialog, id, text);
+}
+
+namespace {
+
+std::string Number(double v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+}  // namespace
+
+std::string FieldRange(const EditField& field, double lo, double hi) {
+  std::string text = field.whole ? "a whole number from " : "a number from ";
+  text += Number(lo) + " to " + Number(hi);
+  if (field.unit && *field.unit) text += std::string(" ") + field.unit;
+  return text;
+}
+
+std::string DescribeField(const EditField& field) {
+  std::string text = FieldRange(field, field.lo, field.hi);
+  if (field.note && *field.note) text += std::string("; ") + field.note;
+  return text;
+}
+
+std::string FieldRefusal(const EditField& field, double lo, double hi) {
+  return std::string(field.name) + " must be " + FieldRange(field, lo, hi) + ".";
+}
+
+std::optional<double> ParseFieldIn(const char* text, double lo, double hi, bool whole) {
+  if (whole) {
+    if (!(lo <= hi) || lo < -2147483648.0 || hi > 2147483647.0) return std::nullopt;
+    const std::optional<long> value = ParseLongIn(text, static_cast<long>(std::ceil(lo)), static_cast<long>(std::floor(hi)));
+    if (!value) return std::nullopt;
+    return static_cast<double>(*value);
+  }
+  const std::optional<double> value = ParseDoubleIn(text, lo, hi);
+  if (!value) return std::nullopt;
+  return *value == 0 ? 0.0 : *value;  // no "-0"
+}
+
+std::optional<double> ReadField(HWND dialog, const EditField& field, const char* caption) {
+  return ReadFieldIn(dialog, field, field.lo, field.hi, caption);
+}
+
+std::optional<double> ReadFieldIn(HWND dialog, const EditField& field, double lo, double hi, const char* caption) {
+  const std::optional<double> value = ParseFieldIn(EditText(dialog, field.id, kLongestEdit).c_str(), lo, hi, field.whole);
+  if (!value) RefuseField(dialog, field, lo, hi, caption);
+  return value;
+}
+
+bool ReadFields(HWND dialog, std::span<const EditField> fields, double* values, const char* caption) {
+  for (const EditField& field : fields) {
+    const std::optional<double> value = ReadField(dialog, field, caption);
+    if (!value) return false;
+    *values++ = *value;
+  }
+  return true;
+}
+
+void RefuseField(HWND dialog, const EditField& field, double lo, double hi, const char* caption) {
+  ShowError(dialog, FieldRefusal(field, lo, hi).c_str(), caption);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "frame/clipwave.h"
+#include "frame/dialogs.h"
 #include "frame/paramblock.h"
 #include "host/session.h"
 
@@ -174,6 +175,7 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
           if (auto* box = std::get_if<portable::MessageBoxEvent>(&e)) {
             rep.status = RunStatus::Failed;
             rep.message = box->caption + ": " + OneLine(box->text);
+            rep.messageFromBox = true;
           }
           if (std::holds_alternative<portable::DialogEvent>(e)) dialogShown = true;
         }
@@ -207,6 +209,7 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
         } else if (!errorText.empty()) {
           rep.status = RunStatus::Failed;
           rep.message = errorText;
+          rep.messageFromBox = true;
         } else if (desc.kind == kKindGenerator && !wrote) {
           rep.status = RunStatus::Failed;
           rep.message = "\"" + module.title() + "\" wrote nothing into the document";
@@ -252,7 +255,7 @@ Json DocumentJson(const DocumentSummary& d) {
   return j;
 }
 
-Json DialogJson(const portable::DialogState& dialog) {
+Json DialogJson(const portable::DialogState& dialog, const std::map<int, std::string>& notes) {
   Json j = Json::object();
   j["template"] = dialog.templateId;
   j["caption"] = dialog.caption;
@@ -266,6 +269,7 @@ Json DialogJson(const portable::DialogState& dialog) {
     cj["value"] = ControlValue(c);
     cj["enabled"] = c.enabled;
     cj["visible"] = c.visible;
+    if (auto note = notes.find(c.id); note != notes.end()) cj["range"] = note->second;
     if (c.kind == portable::ControlKind::ComboBox) {
       Json items = Json::array();
       for (const auto& item : c.items) items.push(item);
@@ -407,11 +411,20 @@ namespace {
 class PeekingUser : public portable::User {
  public:
   void DialogIdle(HWND dialog, int) override {
-    if (!seen) seen = portable::Inspect(dialog);
+    if (!seen) {
+      seen = portable::Inspect(dialog);
+      for (const auto& c : seen->controls) {
+        if (c.id <= 0 || c.id == kStateControl) continue;
+        char text[kFieldTextBytes] = {0};
+        SendMessageA(dialog, kDescribeFieldMessage, static_cast<WPARAM>(c.id), reinterpret_cast<LPARAM>(text));
+        if (text[0]) notes[c.id] = text;
+      }
+    }
     if (!portable::Click(dialog, IDCANCEL)) portable::PressCloseBox(dialog);
   }
   int MessageBox(const portable::MessageBoxEvent& box) override { return portable::DefaultAnswer(box.type); }
   std::optional<portable::DialogState> seen;
+  std::map<int, std::string> notes;
 };
 
 }  // namespace
@@ -445,6 +458,7 @@ SettingsView PeekSettings(const Module& module, Document& doc, const StateStore&
     module.setup(portable::HostWindow(), module.instance(), &ctx);
     portable::SetUser(nullptr);
     view.dialog = user.seen;
+    view.controlNotes = user.notes;
     module.destroy(&ctx);
   }
   GlobalFree(block);

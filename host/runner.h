@@ -2,6 +2,7 @@
 // XfmInit or the stored block, XfmSetup, XfmDo, XfmDestroy, and reports what happened.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,7 @@ DocumentSummary Summarize(const Document& doc);
 struct RunReport {
   RunStatus status = RunStatus::Failed;
   std::string message;  // one line saying what went wrong (or what was done)
+  bool messageFromBox = false;  // the message is a message box's, which the user was shown
   WORD queryResult = 0;
   std::optional<BOOL> initResult;  // absent when the stored block was used
   std::optional<WORD> setupResult;
@@ -74,7 +76,8 @@ int ExitCode(RunStatus status);
 
 // The report as the --json object.
 Json ReportJson(const Module& module, const RunReport& report);
-Json DialogJson(const portable::DialogState& dialog);
+// The dialog's controls; `notes` adds what each may hold ("range") where the module says.
+Json DialogJson(const portable::DialogState& dialog, const std::map<int, std::string>& notes = {});
 Json ClipboardJson(const std::vector<portable::ClipboardItem>& items);
 Json DocumentJson(const DocumentSummary& doc);
 Json DescriptorJson(const Module& module);
@@ -89,6 +92,9 @@ struct SettingsView {
   std::vector<uint8_t> block;
   bool fromStore = false;
   std::optional<portable::DialogState> dialog;  // absent when the module shows none here
+  // What each control of the dialog may hold, by id, as the module describes it: the
+  // numbers an edit takes, with their unit, or what a list's items mean.
+  std::map<int, std::string> controlNotes;
 };
 SettingsView PeekSettings(const Module& module, Document& doc, const StateStore& store);
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "frame/dialogs.h"
 #include "frame/format.h"
@@ -93,4 +94,18 @@ bool DeconvolverRun::Allocate(const DeconvolverSizes& sizes, const char* memoryM
   if (AllocateDeconvolverBuffers(memory, sizes, channels, buffers)) return true;
   ShowError(owner, memoryMessage, caption);
   return false;
+}
+
+std::string DescribeMlsOrders(int rows, bool irs) {
+  std::string text = std::string(irs ? "order N: an IRS of 2 (2^N - 1) samples, its MLS and the MLS inverted"
+                                     : "order N: a sequence of 2^N - 1 samples") +
+                     "; a letter after the order names one of its tap sets "
+      "(the feedback taps of the shift register), each a different sequence of the same length:";
+  for (int k = 0; k < rows && k < kMlsEntryCount; ++k) {
+    const MlsEntry& row = MlsEntryTable[k];
+    text += k ? "; " : " ";
+    text += std::string(row.label) + " taps ";
+    for (int t = 0; t < row.tapCount; ++t) text += (t ? "," : "") + std::to_string(row.taps[t]);
+  }
+  return text;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "frame/clipwave.h"
 #include "frame/paramblock.h"
@@ -15,6 +16,10 @@
 // Fills the order combo box with the first `rows` labels of the table and selects the
 // stored entry (the default entry when the stored one is not offered).
 void FillMlsOrderCombo(HWND dialog, int id, long entry, int rows = kMlsEntryCount);
+
+// What the first `rows` labels of the order list mean: the period of an order, and the
+// tap set each letter names. An IRS is twice its MLS.
+std::string DescribeMlsOrders(int rows = kMlsEntryCount, bool irs = false);
 
 // An entry of the table with its order, as a parameter block stores the pair.
 struct MlsChoice {

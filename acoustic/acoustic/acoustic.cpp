@@ -104,7 +104,15 @@ std::string LevelText(float level) { return FormatGeneral(level, 7).substr(0, 6)
 
 // ---- Settings dialog ---------------------------------------------------------------
 
-float Clamp(float v, float lo, float hi) { return v > hi ? hi : v < lo ? lo : v; }
+// The user's decay range lies within 100 dB below the first arrival and spans 1 dB at
+// least; the first arrival is the first sample that reaches the threshold, which must be
+// above silence.
+const EditField kFields[] = {
+    {kUpperEdit, "RTU upper level", -99, 0, false, "dB", "relative to the level at the first arrival"},
+    {kLowerEdit, "RTU lower level", -100, -1, false, "dB", "at least 1 dB below the upper level"},
+    {kThresholdEdit, "First Arrival Time Threshold", 1, 32767, true, "16-bit sample units",
+     "the first sample whose magnitude reaches it is the first arrival"},
+};
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
   const auto* block = static_cast<AcousticParams*>(data);
@@ -116,20 +124,24 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
   CheckDlgButton(dialog, kNoiseCheck, block->noiseCorrection ? BST_CHECKED : BST_UNCHECKED);
 }
 
+// Values outside their fields are refused, not clamped: a clamp would change the results
+// without a word. The dialog stays open.
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext*) {
   auto* block = static_cast<AcousticParams*>(data);
-  const float upper = Clamp(ReadEditFloat(dialog, kUpperEdit), -100.0f, 0.0f);
-  float lower = Clamp(ReadEditFloat(dialog, kLowerEdit), -100.0f, 0.0f);
-  if (!(lower <= upper - 1.0f)) lower = upper - 1.0f;
-  block->rtuUpper = upper;
-  block->rtuLower = lower;
-  const long threshold = ReadEditLong(dialog, kThresholdEdit, 39);
-  block->threshold = static_cast<SHORT>(threshold < 0 ? 0 : threshold > 32767 ? 32767 : threshold);
+  const auto upper = ReadField(dialog, kFields[0], kDialogTitle);
+  if (!upper) return -1;
+  const auto lower = ReadFieldIn(dialog, kFields[1], kFields[1].lo, *upper - 1, kDialogTitle);
+  if (!lower) return -1;
+  const auto threshold = ReadField(dialog, kFields[2], kDialogTitle);
+  if (!threshold) return -1;
+  block->rtuUpper = static_cast<float>(*upper);
+  block->rtuLower = static_cast<float>(*lower);
+  block->threshold = static_cast<SHORT>(*threshold);
   block->noiseCorrection = IsDlgButtonChecked(dialog, kNoiseCheck) == BST_CHECKED ? 1 : 0;
   return 1;
 }
 
-const SettingsDialog kSettings = {kDialogTitle, kHelp, FillSettings, ConfirmSettings, nullptr};
+const SettingsDialog kSettings = {kDialogTitle, kHelp, FillSettings, ConfirmSettings, nullptr, kStateControl, kFields};
 
 // ---- Results dialog ----------------------------------------------------------------
 

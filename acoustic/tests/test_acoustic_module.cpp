@@ -113,30 +113,48 @@ TEST(AcousticModule, OffersItsDefaults) {
   EXPECT_EQ(settings->Find(1000)->check, BST_CHECKED);
 }
 
-TEST(AcousticModule, SettingsAreClampedOnOk) {
+// Values outside their fields are refused at OK with the field and its range, not clamped
+// (a threshold of 0 or an upper level of 5 dB changed the results without a word).
+TEST(AcousticModule, SettingsOutsideTheirRangesAreRefusedOnOk) {
   TestHost host;
+  const std::string upper = "RTU upper level must be a number from -99 to 0 dB.";
+  const std::string threshold = "First Arrival Time Threshold must be a whole number from 1 to 32767 16-bit sample units.";
   struct Case {
     const char *upper, *lower, *threshold;
-    float wantUpper, wantLower;
-    SHORT wantThreshold;
+    std::string message;  // empty: accepted as typed
   } cases[] = {
-      {"5", "-15", "12000", 0.0f, -15.0f, 12000},
-      {"-5", "-120", "40000", -5.0f, -100.0f, 32767},
-      {"-5", "-4.5", "-3", -5.0f, -6.0f, 0},
-      {"  -12.5dB", "-200", "  +250xyz", -12.5f, -100.0f, 250},
-      {"-100", "-100", "0", -100.0f, -101.0f, 0},
-      {"abc", "", "", 0.0f, -1.0f, 0},
+      {"5", "-15", "12000", upper},
+      {"-5", "-120", "40000", "RTU lower level must be a number from -100 to -6 dB."},
+      {"-5", "-4.5", "-3", "RTU lower level must be a number from -100 to -6 dB."},
+      {"  -12.5dB", "-200", "  +250xyz", upper},
+      {"-100", "-100", "0", upper},
+      {"abc", "", "", upper},
+      {"-5", "-15", "0", threshold},
+      {"-5", "-15", "abc", threshold},
+      {"-5", "-15", "-1", threshold},
+      {"-5", "-15", "40000", threshold},
+      {"-10", "-10", "100", "RTU lower level must be a number from -100 to -11 dB."},
+      {" -12.5 ", "-100", " +250 ", ""},
+      {"0", "-1", "32767", ""},
   };
   for (const Case& c : cases) {
     Document doc = Response(8000, 1, 0.2);
     RunOptions o;
     o.sets = {{"1001", c.upper}, {"1002", c.lower}, {"1003", c.threshold}, {"Noise Correction", "off"}};
     RunReport r = host.Run("acoustic", doc, o);
-    ASSERT_EQ(*r.setupResult, 1) << r.message;
     const AcousticParams b = BlockOf(r);
-    EXPECT_EQ(+b.rtuUpper, c.wantUpper) << c.upper;
-    EXPECT_EQ(+b.rtuLower, c.wantLower) << c.lower;
-    EXPECT_EQ(+b.threshold, c.wantThreshold) << c.threshold;
+    if (!c.message.empty()) {
+      EXPECT_EQ(*r.setupResult, 0) << c.upper << " " << c.lower << " " << c.threshold;
+      ASSERT_FALSE(MessageBoxes(r).empty());
+      EXPECT_EQ(MessageBoxes(r)[0]->text, c.message);
+      EXPECT_EQ(r.status, RunStatus::Failed);
+      EXPECT_EQ(+b.threshold, 10000);  // the defaults stand
+      continue;
+    }
+    ASSERT_EQ(*r.setupResult, 1) << r.message;
+    EXPECT_EQ(+b.rtuUpper, std::stof(c.upper)) << c.upper;
+    EXPECT_EQ(+b.rtuLower, std::stof(c.lower)) << c.lower;
+    EXPECT_EQ(+b.threshold, std::stoi(c.threshold)) << c.threshold;
     EXPECT_EQ(+b.noiseCorrection, 0);
     EXPECT_EQ(+b.window, HandleToField(portable::HostWindow()));
     EXPECT_NE(+b.instance, 0u);

@@ -95,6 +95,43 @@ TEST_F(Cli, ARunThatDidNotCompleteLeavesTheOutputAlone) {
   }
 }
 
+// A value its field cannot hold is refused with the field and its range, said once; with
+// --json every error is a JSON object.
+TEST_F(Cli, ErrorsAreSaidOnceAndAnsweredInJson) {
+  std::string out, err;
+  for (const char* typed : {"32768", "abc", "1e3"}) {
+    EXPECT_EQ(Run(std::string("run \"MLS Signal\" --new 44100 --set Amplitude=") + typed, &out, &err), 1) << typed;
+    EXPECT_EQ(err, "Generate MLS Signal: Amplitude must be a whole number from -32767 to 32767.\n") << typed;
+  }
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 --set Amplitude=40000 --json", &out, &err), 1);
+  EXPECT_NE(out.find("\"status\":\"failed\""), std::string::npos) << out;
+  EXPECT_NE(out.find("Amplitude must be a whole number from -32767 to 32767."), std::string::npos) << out;
+  EXPECT_EQ(Run("run \"MLS Signal\" '" + dir_ + "/missing.wav' --json", &out, &err), 3);
+  EXPECT_EQ(out.rfind("{\"status\":\"document error\",\"exitCode\":3,\"message\":\"", 0), 0u) << out;
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 44100 --bogus --json", &out), 2);
+  EXPECT_NE(out.find("\"status\":\"usage error\""), std::string::npos) << out;
+  EXPECT_EQ(Run("describe nothing --json", &out), 2);
+  EXPECT_NE(out.find("\"exitCode\":2"), std::string::npos) << out;
+  EXPECT_EQ(Run("frobnicate", &out, &err), 2);
+  EXPECT_NE(err.find("unknown command \"frobnicate\" (commands: list, describe, run"), std::string::npos) << err;
+  EXPECT_EQ(Run("--version", &out), 0);
+  EXPECT_EQ(out.rfind("tovrel ", 0), 0u) << out;
+}
+
+// describe says what every edit takes and what every list offers, in plain text too.
+TEST_F(Cli, DescribeGivesRangesItemsAndTheTapSets) {
+  std::string out;
+  ASSERT_EQ(Run("describe \"Multi MLS Signal\"", &out), 0);
+  EXPECT_NE(out.find("takes a whole number from 1 to 32767 periods"), std::string::npos) << out;
+  EXPECT_NE(out.find("items \"2\", \"3\""), std::string::npos) << out;
+  EXPECT_NE(out.find("12 A taps 2,10,11,12"), std::string::npos) << out;
+  ASSERT_EQ(Run("describe \"Acoustical Parameters\" --json", &out), 0);
+  EXPECT_NE(out.find("\"range\":\"a number from -99 to 0 dB; relative"), std::string::npos) << out;
+  ASSERT_EQ(Run("describe \"Inverse filter\"", &out), 0);
+  EXPECT_NE(out.find("0 or below closes the dialog as if cancelled"), std::string::npos) << out;
+}
+
 TEST_F(Cli, ClipboardLoadsShowsSavesAndClears) {
   // A WAV file made by the generator goes onto the clipboard and back out byte for byte.
   const std::string x = dir_ + "/x.wav";

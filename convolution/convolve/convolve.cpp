@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <memory>
 #include <span>
 #include <string>
@@ -199,6 +200,8 @@ BOOL SettingsCommand(HWND dialog, int id, int code, void* data, XfmContext*) {
   }
 }
 
+const EditField kFields[] = {{kGainEdit, "Gain", -200, 200, false, "dB", "used when AutoRange result is off"}};
+
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext*) {
   ConvolveBlock b = ReadBlock(data);
   if (b.mode == 'C') {
@@ -224,9 +227,20 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext*) {
   }
   b.removeDc = 0;  // the check box is hidden: every OK stores the flag as off
   b.autoRange = Checked(dialog, kAutoRangeBox) ? 1 : 0;
-  // At most 10 characters; no number, or one beyond float's range, gives 0 dB.
-  const float gain = ReadEditFloat(dialog, kGainEdit, 10);
-  b.gainDb = std::isfinite(gain) ? gain : 0.0f;
+  // The gain counts without AutoRange only: then a gain that is no number, or none a
+  // 16-bit result can use, is refused. With AutoRange the edit is disabled and the
+  // stored gain stays unless it holds a number.
+  const EditField& gainField = kFields[0];
+  std::optional<double> gain;
+  if (b.autoRange) {
+    char text[64] = {0};
+    GetDlgItemTextA(dialog, kGainEdit, text, sizeof text);
+    gain = ParseFieldIn(text, gainField.lo, gainField.hi, false);
+  } else {
+    gain = ReadField(dialog, gainField, kTitle);
+    if (!gain) return -1;
+  }
+  if (gain) b.gainDb = static_cast<float>(*gain);
   std::memcpy(data, &b, sizeof b);
   return 1;
 }
@@ -259,7 +273,7 @@ void FillResults(HWND dialog, void* data, XfmContext*) {
 }
 
 const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, SettingsCommand,
-                                  kStateControlId};
+                                  kStateControlId, kFields};
 const ResultDialog kResult = {FillResults, nullptr};
 
 // ---- The private copy of the clipboard data ---------------------------------------------

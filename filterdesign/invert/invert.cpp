@@ -5,6 +5,7 @@
 // filter goes to the clipboard as 16-bit WAV data. The document is not changed.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -57,10 +58,29 @@ void FillSettings(HWND dialog, void*, XfmContext* context) {
   SetDlgItemTextA(dialog, kDelayEdit, std::to_string(n - 1).c_str());
 }
 
+// A length of 0 or below, or a delay below 0, closes the dialog as if cancelled; text
+// that is no whole number is refused.
+const EditField kFields[] = {
+    {kLengthEdit, "Inverse filter lenght", 1, 2147483647, true, "samples", "0 or below closes the dialog as if cancelled"},
+    {kDelayEdit, "Delta delay", 0, 2147483647, true, "samples",
+     "below inverse filter lenght + impulse response lenght; below 0 closes the dialog as if cancelled"},
+};
+
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<InverseFilterBlock*>(data);
-  const LONG length = EditLong(dialog, kLengthEdit);
-  const LONG delay = EditLong(dialog, kDelayEdit);
+  double v[2];
+  for (int k = 0; k < 2; ++k) {
+    char text[64] = {0};
+    GetDlgItemTextA(dialog, kFields[k].id, text, sizeof text);
+    const std::optional<double> value = ParseFieldIn(text, -2147483648.0, kFields[k].hi, true);
+    if (!value) {
+      RefuseField(dialog, kFields[k], kFields[k].lo, kFields[k].hi, kCaption);
+      return -1;
+    }
+    v[k] = *value;
+  }
+  const LONG length = static_cast<LONG>(v[0]);
+  const LONG delay = static_cast<LONG>(v[1]);
   block->length = length;
   block->delay = delay;
   if (length <= 0 || delay < 0) return 0;
@@ -79,7 +99,7 @@ void FillResults(HWND dialog, void* data, XfmContext* context) {
   FillCommonStatistics(dialog, context, block->elapsedMs);
 }
 
-const SettingsDialog kSettings = {kHelpKeyword, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+const SettingsDialog kSettings = {kHelpKeyword, kHelpButton, FillSettings, ConfirmSettings, nullptr, kStateControl, kFields};
 const ResultDialog kResult = {FillResults, nullptr};
 
 // One channel's filter: the signal buffer holds h at 0 ... n - 1 and zeros up to its end

@@ -4,6 +4,7 @@
 // crosstalk-cancelling network through the inverted determinant. The filters go to the
 // clipboard as 16-bit WAV data. The document is not changed.
 #include <cmath>
+#include <iterator>
 #include <algorithm>
 #include <span>
 #include <string>
@@ -104,14 +105,25 @@ void FillSettings(HWND dialog, void* data, XfmContext* context) {
   SetDlgItemTextA(dialog, kWidthEdit, FormatGeneral(block->width).c_str());
 }
 
+// Numbers as typed, whole; the regularisation must be above 0 (CheckValues).
+const EditField kFields[] = {
+    {kInBandEdit, "IN-band Regularisation Parameter", 0, 1e30, false, "", "above 0"},
+    {kOutBandEdit, "OUT-band Regularisation Parameter", 0, 1e30, false, "", "above 0"},
+    {kLowEdit, "Lower cut frequency (Hz)", 0, 2147483647, true, "Hz"},
+    {kHighEdit, "Higher cut frequency (Hz)", 0, 2147483647, true, "Hz"},
+    {kWidthEdit, "Transition Width (oct)", 0, 100, false, "octaves"},
+};
+
 // The values are checked before any is stored: a refused value keeps the dialog open.
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<FlattenBlock*>(data);
-  const float inBand = ReadEditFloat(dialog, kInBandEdit);
-  const float outBand = ReadEditFloat(dialog, kOutBandEdit);
-  const LONG low = EditLong(dialog, kLowEdit);
-  const LONG high = EditLong(dialog, kHighEdit);
-  const float width = ReadEditFloat(dialog, kWidthEdit);
+  double v[std::size(kFields)];
+  if (!ReadFields(dialog, kFields, v, kDialogCaption)) return -1;
+  const float inBand = static_cast<float>(v[0]);
+  const float outBand = static_cast<float>(v[1]);
+  const LONG low = static_cast<LONG>(v[2]);
+  const LONG high = static_cast<LONG>(v[3]);
+  const float width = static_cast<float>(v[4]);
   if (const char* message = CheckValues(inBand, outBand, low, high, width)) {
     MessageBoxA(dialog, message, kDialogCaption, MB_OK | MB_ICONSTOP);
     return -1;
@@ -141,7 +153,7 @@ void FillResults(HWND dialog, void* data, XfmContext* context) {
   FillCommonStatistics(dialog, context, block->elapsedMs);
 }
 
-const SettingsDialog kSettings = {kDialogCaption, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+const SettingsDialog kSettings = {kDialogCaption, kHelpButton, FillSettings, ConfirmSettings, nullptr, kStateControl, kFields};
 const ResultDialog kResult = {FillResults, nullptr};
 
 }  // namespace

@@ -59,11 +59,12 @@ TEST(Spectrum, DialogOffersLengthsFromTheSelectionAndRefusesUnusableValues) {
   const std::string regularisation = "The regularisation parameters must be\npositive numbers.";
   const std::pair<RunOptions, std::string> refused[] = {
       {Settings("64", "0", "1", 100, 1000, "1"), regularisation},
-      {Settings("64", "0.01", "-1", 100, 1000, "1"), regularisation},
-      {Settings("64", "nan", "1", 100, 1000, "1"), regularisation},
-      {Settings("64", "0.01", "inf", 100, 1000, "1"), regularisation},
-      {Settings("64", "0.01", "1", 100, 1000, "-0.5"), "The transition width must be a number\nof octaves not below 0."},
-      {Settings("64", "0.01", "1", -5, 1000, "1"), "The cut frequencies must not be below 0 Hz."}};
+      {Settings("64", "0.01", "-1", 100, 1000, "1"), "OUT-band Regularisation Parameter must be a number from 0 to 1e+30."},
+      {Settings("64", "nan", "1", 100, 1000, "1"), "IN-band Regularisation Parameter must be a number from 0 to 1e+30."},
+      {Settings("64", "0.01", "inf", 100, 1000, "1"), "OUT-band Regularisation Parameter must be a number from 0 to 1e+30."},
+      {Settings("64", "0.01x", "1", 100, 1000, "1"), "IN-band Regularisation Parameter must be a number from 0 to 1e+30."},
+      {Settings("64", "0.01", "1", 100, 1000, "-0.5"), "Transition Width (oct) must be a number from 0 to 100 octaves."},
+      {Settings("64", "0.01", "1", -5, 1000, "1"), "Lower cut frequency (Hz) must be a whole number from 0 to 2147483647 Hz."}};
   for (const auto& [settingsRun, message] : refused) {
     r = host.Run(kModule, doc, settingsRun);
     EXPECT_EQ(r.status, RunStatus::Failed);

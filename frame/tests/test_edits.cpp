@@ -36,6 +36,17 @@ TEST(EditNumbers, StrictReadingRefusesTrailingTextAndValuesOutsideTheRange) {
   EXPECT_FALSE(ParseDoubleIn("0.5", 1, 10));
 }
 
+TEST(EditFields, WholeFieldsTakeDecimalIntegersAndTheRefusalNamesFieldAndRange) {
+  EXPECT_EQ(ParseFieldIn(" 12 ", 1, 100, true), 12.0);
+  for (const char* text : {"1e1", "2.5", "0x10", "", "abc", "101"}) EXPECT_FALSE(ParseFieldIn(text, 1, 100, true)) << text;
+  EXPECT_EQ(ParseFieldIn("1e1", 1, 100, false), 10.0);
+  EXPECT_EQ(ParseFieldIn("-0", -1, 1, false), 0.0);
+  EXPECT_FALSE(ParseFieldIn("5", 6, 4, true));  // an empty range takes nothing
+  const EditField gain = {1031, "Gain", -200, 200, false, "dB", "used without AutoRange"};
+  EXPECT_EQ(FieldRefusal(gain, -3, 2.5), "Gain must be a number from -3 to 2.5 dB.");
+  EXPECT_EQ(DescribeField(gain), "a number from -200 to 200 dB; used without AutoRange");
+}
+
 TEST(SharedTexts, SelectionLengthIsSignedAndTheStoredSettingMessageNamesTheSetting) {
   XfmContext context{};
   context.selStart = 10;

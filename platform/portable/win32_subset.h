@@ -92,6 +92,7 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define WM_COMMAND 0x0111
 #define WM_TIMER 0x0113
 #define WM_USER 0x0400
+#define WM_APP 0x8000
 
 // Notifications
 #define BN_CLICKED 0

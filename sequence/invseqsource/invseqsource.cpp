@@ -1,6 +1,7 @@
 // "Generate IRS Signal": writes one period of an inverse-repeated sequence, built from
 // the MLS of the chosen order at the fixed level 16384, into a mono document.
 #include <cstddef>
+#include <string>
 
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
@@ -35,7 +36,10 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   return ConfirmGeneratorLength(*block, context, IrsPeriod(block->order));
 }
 
-const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+// The order list's letters: the tap sets.
+std::string DescribeOrders(int id) { return id == kOrderCombo ? DescribeMlsOrders(kIrsEntryCount, true) : std::string(); }
+
+const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr, kStateControl, {}, DescribeOrders};
 const ResultDialog kResult = {nullptr, nullptr};
 
 }  // namespace

@@ -66,7 +66,10 @@ void FillResults(HWND dialog, void* data, XfmContext*) {
   FillStoredStatistics(dialog, *static_cast<const InvSeqUnfoldBlock*>(data), 19);
 }
 
-const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+// The order list's letters: the tap sets.
+std::string DescribeOrders(int id) { return id == kOrderCombo ? DescribeMlsOrders(kIrsEntryCount, true) : std::string(); }
+
+const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr, kStateControl, {}, DescribeOrders};
 const ResultDialog kResult = {FillResults, nullptr};
 
 }  // namespace

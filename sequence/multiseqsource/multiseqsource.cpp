@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
@@ -29,8 +30,6 @@ constexpr int kOrderCombo = 1034;
 constexpr int kAmplitudeEdit = 1036;
 constexpr int kRepetitionsEdit = 1037;
 constexpr int kControlPulsesBox = 1042;
-constexpr char kRepetitionsMessage[] = "The number of repetitions must be at least 1.";
-constexpr char kAmplitudeMessage[] = "The amplitude must lie between -32767 and 32767.";
 constexpr char kTooLongMessage[] =
     "The signal would be too long.\nChoose a lower MLS order or fewer repetitions.";
 
@@ -49,8 +48,12 @@ int64_t SignalFrames(int order, long repetitions, int channels, bool controlPuls
   return channels == 2 && !controlPulses ? 2 * frames : frames;
 }
 
-// The leading integer of the first 9 characters of an edit, kept in 16 bits.
-SHORT ReadShort(HWND dialog, int id) { return static_cast<SHORT>(ReadEditLong(dialog, id)); }
+// The level of bit 0, taken whole: bit 1 gives its negative, which must fit 16 bits too.
+const EditField kFields[] = {
+    {kAmplitudeEdit, "Amplitude", -kFullScale, kFullScale, true, "", "bit 0 gives +A, bit 1 gives -A"},
+    {kRepetitionsEdit, "Repetitions", 1, 32767, true, "periods",
+     "the whole signal must stay within one write of the host (2^30 - 1 samples)"},
+};
 
 void FillSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<MultiSeqSourceBlock*>(data);
@@ -65,9 +68,12 @@ void FillSettings(HWND dialog, void* data, XfmContext* context) {
 
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<MultiSeqSourceBlock*>(data);
-  // The level of bit 0, taken whole: bit 1 gives its negative, which must fit 16 bits too.
-  const std::optional<long> amplitude = ReadEditLongIn(dialog, kAmplitudeEdit, -kFullScale, kFullScale);
-  const SHORT repetitions = ReadShort(dialog, kRepetitionsEdit);
+  // Refused settings keep the dialog open and the block as it was.
+  const std::optional<double> amplitude = ReadField(dialog, kFields[0], kDialogCaption);
+  if (!amplitude) return -1;
+  const std::optional<double> read = ReadField(dialog, kFields[1], kDialogCaption);
+  if (!read) return -1;
+  const SHORT repetitions = static_cast<SHORT>(*read);
   const bool controlPulses =
       context->channels >= 2 && IsDlgButtonChecked(dialog, kControlPulsesBox) == BST_CHECKED;
   // The combo box always has a selection; without one the default entry stands.
@@ -75,15 +81,6 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   if (!FindMlsEntry(selected)) selected = kDefaultMlsEntry;
   const MlsEntry& row = MlsEntryTable[selected];
 
-  // Refused settings keep the dialog open and the block as it was.
-  if (!amplitude) {
-    ShowError(dialog, kAmplitudeMessage, kDialogCaption);
-    return -1;
-  }
-  if (repetitions < 1) {
-    ShowError(dialog, kRepetitionsMessage, kDialogCaption);
-    return -1;
-  }
   const int channels = context->channels == 2 ? 2 : 1;
   const int64_t frames = SignalFrames(row.order, repetitions, channels, controlPulses);
   if (frames * channels > kMostSamples) {
@@ -129,7 +126,10 @@ void LayOutSignal(SHORT* buffer, std::size_t period, std::size_t repeated, std::
   }
 }
 
-const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+// The order list's letters: the tap sets.
+std::string DescribeOrders(int id) { return id == kOrderCombo ? DescribeMlsOrders() : std::string(); }
+
+const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr, kStateControl, kFields, DescribeOrders};
 const ResultDialog kResult = {nullptr, nullptr};
 
 }  // namespace
@@ -163,11 +163,11 @@ LONG WINAPI XfmDo(XfmContext* context) {
     return unchanged;
   }
   if (settings.repetitions < 1) {
-    ShowError(nullptr, kRepetitionsMessage, kTitle);
+    ShowError(nullptr, FieldRefusal(kFields[1], kFields[1].lo, kFields[1].hi).c_str(), kTitle);
     return unchanged;
   }
   if (settings.amplitude < -kFullScale) {  // its negative does not fit 16 bits
-    ShowError(nullptr, kAmplitudeMessage, kTitle);
+    ShowError(nullptr, FieldRefusal(kFields[0], kFields[0].lo, kFields[0].hi).c_str(), kTitle);
     return unchanged;
   }
   const std::size_t channels = context->channels == 2 ? 2 : 1;

@@ -39,26 +39,34 @@ constexpr int kRemoveDcCheck = 1000;
 constexpr char kTooShortMessage[] =
     "Highlighted area is too short to perform the deconvolution\n"
     "with the selected MLS order, N. of measurements and N. of sequences.";
-// The counts live in 16-bit fields; the window must lie within one response.
-constexpr char kCountsMessage[] =
-    "The N. of measurements and the N. of sequences / measurement\nmust lie between 1 and 32767, "
-    "the N. of first sequences to skip\nbetween 0 and 32767.";
-constexpr char kSamplesMessage[] =
-    "The N. of samples for each sequence must lie\nbetween 1 and 2147483647.";
-constexpr char kSkipMessageFormat[] =
-    "The N. of samples to skip must lie within one response:\nfrom 0 to %ld for the selected MLS order.";
 constexpr long kMaxCount = 32767;
 constexpr long kMaxSamples = 0x7fffffff;  // a 32-bit field
 
 const ModuleInfo kInfo = {"Tovrel\\Deconvolve Multiple MLS Signals", kTitle, kChannelsMonoStereo, kKindAnalysis,
                           kMultiUnfoldTypeString};
 
-// Why the settings cannot serve, or null.
-const char* CheckCounts(long measurements, long sequences, long skipped) {
-  if (measurements < 1 || measurements > kMaxCount || sequences < 1 || sequences > kMaxCount || skipped < 0 ||
-      skipped > kMaxCount)
-    return kCountsMessage;
-  return nullptr;
+// The counts live in 16-bit fields, the skipped sequences leave one to average at least;
+// the window starts within one response.
+const EditField kFields[] = {
+    {kMeasurementsEdit, "N. of measurements", 1, kMaxCount, true},
+    {kSequencesEdit, "N. of sequences / measurement", 1, kMaxCount, true, "periods"},
+    {kSkipSequencesEdit, "N. of first sequences to skip", 0, kMaxCount - 1, true, "periods",
+     "fewer than the N. of sequences / measurement"},
+    {kSamplesEdit, "N. of samples for each sequence", 1, kMaxSamples, true, "samples",
+     "a value above the MLS period delivers the whole period"},
+    {kSkipSamplesEdit, "N. of samples to skip", 0, kMaxSamples - 1, true, "samples",
+     "less than the MLS period (2^order - 1)"},
+};
+enum { kMeasurementsField, kSequencesField, kSkipSequencesField, kSamplesField, kSkipSamplesField };
+
+// The refusal of stored counts, or empty when they serve.
+std::string CheckCounts(long measurements, long sequences, long skipped) {
+  const EditField& m = kFields[kMeasurementsField];
+  const EditField& x = kFields[kSequencesField];
+  if (measurements < m.lo || measurements > m.hi) return FieldRefusal(m, m.lo, m.hi);
+  if (sequences < x.lo || sequences > x.hi) return FieldRefusal(x, x.lo, x.hi);
+  if (skipped < 0 || skipped >= sequences) return FieldRefusal(kFields[kSkipSequencesField], 0, sequences - 1);
+  return {};
 }
 
 // The frames of each response delivered: D from K0 on, cut to the L values of a response.
@@ -86,21 +94,17 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   const long period = row ? MlsPeriod(row->order) : 0;
   // Each edit is taken whole and must lie within its range; otherwise the dialog stays
   // open, with the reason.
-  const auto measurements = ReadEditLongIn(dialog, kMeasurementsEdit, 1, kMaxCount);
-  const auto sequences = ReadEditLongIn(dialog, kSequencesEdit, 1, kMaxCount);
-  const auto skipped = ReadEditLongIn(dialog, kSkipSequencesEdit, 0, kMaxCount);
-  const auto samples = ReadEditLongIn(dialog, kSamplesEdit, 1, kMaxSamples);
-  const auto skipSamples = ReadEditLongIn(dialog, kSkipSamplesEdit, 0, period - 1);
-  const char* problem = !(measurements && sequences && skipped) ? kCountsMessage : !samples ? kSamplesMessage : nullptr;
-  char skipText[160];
-  if (!problem && !skipSamples) {
-    std::snprintf(skipText, sizeof skipText, kSkipMessageFormat, period - 1);
-    problem = skipText;
-  }
-  if (problem) {
-    ShowError(dialog, problem, context->caption);
-    return -1;
-  }
+  const char* caption = context->caption;
+  const auto measurements = ReadField(dialog, kFields[kMeasurementsField], caption);
+  if (!measurements) return -1;
+  const auto sequences = ReadField(dialog, kFields[kSequencesField], caption);
+  if (!sequences) return -1;
+  const auto skipped = ReadFieldIn(dialog, kFields[kSkipSequencesField], 0, *sequences - 1, caption);
+  if (!skipped) return -1;
+  const auto samples = ReadField(dialog, kFields[kSamplesField], caption);
+  if (!samples) return -1;
+  const auto skipSamples = ReadFieldIn(dialog, kFields[kSkipSamplesField], 0, static_cast<double>(period - 1), caption);
+  if (!skipSamples) return -1;
   block->entry = choice.entry;
   block->order = choice.order;
   block->removeDc = IsDlgButtonChecked(dialog, kRemoveDcCheck) == BST_CHECKED ? 1 : 0;
@@ -130,7 +134,10 @@ void FillResults(HWND dialog, void* data, XfmContext*) {
   SetDlgItemTextA(dialog, 1003, text);
 }
 
-const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+// The order list's letters: the tap sets.
+std::string DescribeOrders(int id) { return id == kOrderCombo ? DescribeMlsOrders() : std::string(); }
+
+const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr, kStateControl, kFields, DescribeOrders};
 const ResultDialog kResult = {FillResults, nullptr};
 
 }  // namespace
@@ -197,11 +204,13 @@ bool CheckSettings(Run& run) {
     return false;
   run.period = MlsPeriod(run.row->order);
   run.cells = static_cast<std::size_t>(run.period) + 2;
-  const char* problem = CheckCounts(run.G, run.X, run.Y);
-  if (!problem && run.settings.samplesPerResponse < 1) problem = kSamplesMessage;
-  if (!problem && (run.K0 < 0 || run.K0 >= run.period)) problem = "The N. of samples to skip lies outside one response.";
-  if (problem) {
-    ShowError(run.owner, problem, context->caption);
+  std::string problem = CheckCounts(run.G, run.X, run.Y);
+  const EditField& samples = kFields[kSamplesField];
+  if (problem.empty() && run.settings.samplesPerResponse < 1) problem = FieldRefusal(samples, samples.lo, samples.hi);
+  if (problem.empty() && (run.K0 < 0 || run.K0 >= run.period))
+    problem = FieldRefusal(kFields[kSkipSamplesField], 0, static_cast<double>(run.period - 1));
+  if (!problem.empty()) {
+    ShowError(run.owner, problem.c_str(), context->caption);
     return false;
   }
   if (static_cast<double>(SelectedFrames(context)) < static_cast<double>(run.period) * run.G * run.X) {

@@ -1,6 +1,8 @@
 // "Generate MLS Signal": writes one period of a maximum-length sequence of the chosen
 // order into the document, as +A for bit 0 and -A for bit 1.
 #include <cstddef>
+#include <optional>
+#include <string>
 
 #include "frame/descriptor.h"
 #include "frame/dialogs.h"
@@ -21,6 +23,9 @@ constexpr char kTitle[] = "Generate MLS Signal";
 constexpr int kOrderCombo = 1034;
 constexpr int kAmplitudeEdit = 1036;
 
+// Bit 0 gives +A, bit 1 -A: both must fit 16 bits.
+const EditField kFields[] = {{kAmplitudeEdit, "Amplitude", -32767, 32767, true, "", "bit 0 gives +A, bit 1 gives -A"}};
+
 const ModuleInfo kInfo = {"Tovrel\\MLS Signal", kTitle, kChannelsMonoStereo, kKindGenerator, kSeqSourceTypeString};
 
 void FillSettings(HWND dialog, void* data, XfmContext*) {
@@ -32,13 +37,18 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<SeqSourceBlock*>(data);
   const MlsChoice choice = ReadMlsOrderCombo(dialog, kOrderCombo, {block->entry, block->order});
+  const std::optional<double> amplitude = ReadField(dialog, kFields[0], kTitle);
+  if (!amplitude) return -1;
   block->entry = choice.entry;
   block->order = choice.order;
-  block->amplitude = static_cast<SHORT>(ReadEditLong(dialog, kAmplitudeEdit));  // kept in 16 bits
+  block->amplitude = static_cast<SHORT>(*amplitude);
   return ConfirmGeneratorLength(*block, context, MlsPeriod(block->order));
 }
 
-const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+// The order list's letters: the tap sets.
+std::string DescribeOrders(int id) { return id == kOrderCombo ? DescribeMlsOrders() : std::string(); }
+
+const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr, kStateControl, kFields, DescribeOrders};
 const ResultDialog kResult = {nullptr, nullptr};
 
 }  // namespace

@@ -57,7 +57,10 @@ void FillResults(HWND dialog, void* data, XfmContext*) {
   FillStoredStatistics(dialog, *static_cast<const SeqUnfoldBlock*>(data), 21);
 }
 
-const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+// The order list's letters: the tap sets.
+std::string DescribeOrders(int id) { return id == kOrderCombo ? DescribeMlsOrders() : std::string(); }
+
+const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr, kStateControl, {}, DescribeOrders};
 const ResultDialog kResult = {FillResults, nullptr};
 
 }  // namespace

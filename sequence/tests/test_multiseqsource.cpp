@@ -237,7 +237,8 @@ struct DirectRun {
 
 TEST(MultiSeqSource, RepetitionsBelowOneAreRefusedAndTheDialogStaysOpen) {
   TestHost host;
-  for (const char* typed : {"0", "-3", "abc", "70000"}) {  // 70000 is 4464 in 16 bits: accepted
+  // 70000 and 100000 do not fit the 16-bit field: refused with the field's real range.
+  for (const char* typed : {"0", "-3", "abc", "70000", "100000", "2.5"}) {
     DirectRun run(host.module("multiseqsource"), 1);
     TypingUser user;
     user.rounds = {[&](HWND d) {
@@ -248,11 +249,11 @@ TEST(MultiSeqSource, RepetitionsBelowOneAreRefusedAndTheDialogStaysOpen) {
                      portable::TypeText(d, 1037, "2");
                      portable::Click(d, IDOK);
                    }};
-    const bool refused = std::string(typed) != "70000";
+    const bool refused = true;
     EXPECT_EQ(run.Setup(&user), 1) << typed;
     ASSERT_EQ(user.boxes.size(), refused ? 1u : 0u) << typed;
     if (refused) {
-      EXPECT_EQ(user.boxes[0].text, "The number of repetitions must be at least 1.");
+      EXPECT_EQ(user.boxes[0].text, "Repetitions must be a whole number from 1 to 32767 periods.");
       EXPECT_EQ(user.boxes[0].caption, "Generate Multiple MLS Signal");
       EXPECT_EQ(user.boxes[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
       EXPECT_NE(user.boxes[0].owner, 0u);  // over the dialog
@@ -272,7 +273,7 @@ TEST(MultiSeqSource, RepetitionsBelowOneAreRefusedAndTheDialogStaysOpen) {
   EXPECT_EQ(BlockOf(r).repetitions, 1);
   EXPECT_EQ(BlockOf(r).order, 15);
   ASSERT_EQ(MessageBoxes(r).size(), 1u);
-  EXPECT_NE(r.message.find("at least 1"), std::string::npos) << r.message;
+  EXPECT_NE(r.message.find("from 1 to 32767"), std::string::npos) << r.message;
 }
 
 // The amplitude is taken whole and must fit with its negative in 16 bits: no value
@@ -286,7 +287,7 @@ TEST(MultiSeqSource, AmplitudesOutsideTheirRangeAreRefusedNotWrapped) {
     EXPECT_FALSE(r.documentChanged) << typed;
     const auto boxes = MessageBoxes(r);
     ASSERT_EQ(boxes.size(), 1u) << typed;
-    EXPECT_EQ(boxes[0]->text, "The amplitude must lie between -32767 and 32767.") << typed;
+    EXPECT_EQ(boxes[0]->text, "Amplitude must be a whole number from -32767 to 32767.") << typed;
   }
 }
 
@@ -342,8 +343,8 @@ TEST(MultiSeqSource, RunRefusesStoredSettingsItCannotGenerate) {
     SHORT order, entry, repetitions;
     const char* message;
     SHORT amplitude = 100;
-  } cases[] = {{15, 18, 0, "The number of repetitions must be at least 1."},
-               {15, 18, 1, "The amplitude must lie between -32767 and 32767.", -32768},
+  } cases[] = {{15, 18, 0, "Repetitions must be a whole number from 1 to 32767 periods."},
+               {15, 18, 1, "Amplitude must be a whole number from -32767 to 32767.", -32768},
                {21, 30, 600, "Not enough memory,\ngeneration aborted."},
                {15, 31, 1, "The stored MLS order is not valid.\nChoose the MLS order again in the settings dialog."},
                {12, 18, 1, "The stored MLS order is not valid.\nChoose the MLS order again in the settings dialog."}};

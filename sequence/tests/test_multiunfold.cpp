@@ -132,23 +132,29 @@ TEST(MultiUnfold, WindowsAreCutWithinOneResponse) {
   }
 }
 
-TEST(MultiUnfold, NothingAveragedGivesSilenceAndTheCountsAreChecked) {
+// Skipping every sequence of a measurement leaves nothing to average: refused at OK
+// (it gave an all-zero response reported as done), like counts outside their fields.
+TEST(MultiUnfold, NothingAveragedIsRefusedAndTheCountsAreChecked) {
   TestHost host;
   const auto x = Period(host, "9", 1000);
   Document doc = Recording(x, 2, {{{5, 1.0}}});
-  RunReport r = host.Run("multiunfold", doc, Settings("9", 1, 2, 2, 511, 0));
-  ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
-  Response w = ClipboardResponse(r);
-  ASSERT_EQ(w.samples.size(), 511u);
-  for (int16_t v : w.samples) ASSERT_EQ(v, 0);
-  const auto b = BlockOf<MultiUnfoldBlock>(r);
-  EXPECT_EQ(+b.rescaledFrom, 1.0f);
-  for (const auto& bad : {Settings("9", 0, 2, 1, 511, 0), Settings("9", 1, 0, 0, 511, 0),
-                          Settings("9", 1, 2, -1, 511, 0), Settings("9", 40000, 2, 1, 511, 0),
-                          Settings("9", 1, 2, 1, 0, 0)}) {
-    r = host.Run("multiunfold", doc, bad);
+  const std::string skipAll = "N. of first sequences to skip must be a whole number from 0 to 1 periods.";
+  for (const auto& [bad, message] :
+       std::vector<std::pair<RunOptions, std::string>>{
+           {Settings("9", 1, 2, 2, 511, 0), skipAll},
+           {Settings("9", 1, 2, 7, 511, 0), skipAll},
+           {Settings("9", 0, 2, 1, 511, 0), "N. of measurements must be a whole number from 1 to 32767."},
+           {Settings("9", 1, 0, 0, 511, 0), "N. of sequences / measurement must be a whole number from 1 to 32767 periods."},
+           {Settings("9", 1, 2, -1, 511, 0), skipAll},
+           {Settings("9", 40000, 2, 1, 511, 0), "N. of measurements must be a whole number from 1 to 32767."},
+           {Settings("9", 1, 2, 1, 0, 0), "N. of samples for each sequence must be a whole number from 1 to 2147483647 samples."}}) {
+    portable::LoadClipboard({});
+    RunReport r = host.Run("multiunfold", doc, bad);
+    EXPECT_EQ(r.status, RunStatus::Failed);
     EXPECT_EQ(*r.setupResult, 0);
-    EXPECT_EQ(MessageBoxes(r).size(), 1u);
+    ASSERT_EQ(MessageBoxes(r).size(), 1u);
+    EXPECT_EQ(MessageBoxes(r)[0]->text, message);
+    EXPECT_TRUE(portable::ClipboardContents().empty());
   }
 }
 
@@ -158,16 +164,16 @@ TEST(MultiUnfold, EditsOutsideTheirRangeAreRefusedNotWrapped) {
   TestHost host;
   const auto x = Period(host, "9", 1000);
   Document doc = Recording(x, 2, {{{5, 1.0}}});
-  const std::string counts =
-      "The N. of measurements and the N. of sequences / measurement\nmust lie between 1 and 32767, "
-      "the N. of first sequences to skip\nbetween 0 and 32767.";
-  const std::string samples = "The N. of samples for each sequence must lie\nbetween 1 and 2147483647.";
-  const std::string skip = "The N. of samples to skip must lie within one response:\nfrom 0 to 510 for the selected MLS order.";
+  const std::string measurements = "N. of measurements must be a whole number from 1 to 32767.";
+  const std::string sequences = "N. of sequences / measurement must be a whole number from 1 to 32767 periods.";
+  const std::string counts = "N. of first sequences to skip must be a whole number from 0 to 1 periods.";
+  const std::string samples = "N. of samples for each sequence must be a whole number from 1 to 2147483647 samples.";
+  const std::string skip = "N. of samples to skip must be a whole number from 0 to 510 samples.";
   const struct {
     const char *field, *typed;
     const std::string& message;
-  } cases[] = {{"N. of measurements", "65537", counts},  {"N. of measurements", "1e3", counts},
-               {"N. of sequences / measurement", "abc", counts}, {"N. of first sequences to skip", "", counts},
+  } cases[] = {{"N. of measurements", "65537", measurements},  {"N. of measurements", "1e3", measurements},
+               {"N. of sequences / measurement", "abc", sequences}, {"N. of first sequences to skip", "", counts},
                {"N. of samples for each sequence", "4294967396", samples},
                {"N. of samples for each sequence", "0.5", samples}, {"N. of samples to skip", "4294967296", skip}};
   for (const auto& c : cases) {

@@ -1,6 +1,7 @@
 // The MLS generator as a user meets it: through the host, its dialog and the document.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "host/testing.h"
@@ -121,17 +122,26 @@ TEST(SeqSource, ReplacesTheSelectionOfALongerDocument) {
   EXPECT_EQ(doc.selEnd, 10);
 }
 
-TEST(SeqSource, AmplitudeIsTheLeadingIntegerOfNineCharactersKeptInSixteenBits) {
+// The amplitude is taken whole, and with its negative must fit 16 bits: no value wraps
+// (32768 would give a constant -32768, 40000 an inverted sequence) or turns into another.
+TEST(SeqSource, AmplitudeIsTakenWholeWithinSixteenBitsOrRefused) {
   TestHost host;
-  struct Case {
-    const char* typed;
-    int16_t amplitude;
-  } cases[] = {{"1000xyz", 1000}, {"0", 0}, {"70000", static_cast<int16_t>(70000)}, {"1234567891", static_cast<int16_t>(123456789 & 0xffff)}};
-  for (const auto& c : cases) {
+  for (const char* typed : {"0", "-32767", " 32767 "}) {
     Document doc = Document::Empty(8000, 1);
-    RunReport r = host.Run("seqsource", doc, Settings("2", c.typed));
-    EXPECT_EQ(+BlockOf(r).amplitude, c.amplitude) << c.typed;
-    EXPECT_EQ(doc.samples[2], c.amplitude) << c.typed;  // bit 0 gives +A
+    RunReport r = host.Run("seqsource", doc, Settings("2", typed));
+    EXPECT_EQ(r.status, RunStatus::Completed) << typed;
+    EXPECT_EQ(+BlockOf(r).amplitude, std::atoi(typed)) << typed;
+    EXPECT_EQ(doc.samples[2], std::atoi(typed)) << typed;  // bit 0 gives +A
+  }
+  for (const char* typed : {"1000xyz", "70000", "1234567891", "32768", "40000", "-32768", "abc", "", "0.5", "1e3"}) {
+    Document doc = Document::Empty(8000, 1);
+    RunReport r = host.Run("seqsource", doc, Settings("2", typed));
+    EXPECT_EQ(r.status, RunStatus::Failed) << typed;  // refused at OK, then cancelled
+    EXPECT_FALSE(r.documentChanged) << typed;
+    const auto boxes = MessageBoxes(r);
+    ASSERT_EQ(boxes.size(), 1u) << typed;
+    EXPECT_EQ(boxes[0]->text, "Amplitude must be a whole number from -32767 to 32767.") << typed;
+    EXPECT_EQ(+BlockOf(r).amplitude, 32767) << typed;  // as the last accepted run left it
   }
 }
 

@@ -3,6 +3,7 @@
 // its linear response (or the response of a harmonic) lies, the periods of each
 // measurement are averaged, and the H responses go to the clipboard as 16-bit WAV data.
 // The document is not changed.
+#include <iterator>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -44,8 +45,6 @@ constexpr int kSilenceEdit = 1011;
 constexpr int kEndEdit = 1012;
 constexpr int kStartEdit = 1013;
 constexpr int kOrderList = 1015;
-constexpr int kFieldChars = 9;
-constexpr int kFrequencyChars = 38;
 constexpr long kHighestOrder = 9;
 
 const ModuleInfo kInfo = {"Tovrel\\Synchronous Average", kTitle, kChannelsMonoStereo, kKindAnalysis,
@@ -81,17 +80,35 @@ void FillSettings(HWND dialog, void* data, XfmContext*) {
   CheckDlgButton(dialog, kEachBox, block->autoscaleEach ? BST_CHECKED : BST_UNCHECKED);
 }
 
+// Numbers as typed, whole; how they combine with the selection the averaging's own check says.
+const EditField kFields[] = {
+    {kMeasurementsEdit, "N. of measurements", 1, 2147483647, true},
+    {kSweepsEdit, "N. of sweeps / measurement", 1, 65536, true},
+    {kStartEdit, "Start Frequency (Hz)", 0, 1e6, false, "Hz", "of the sweep; a harmonic response needs it above 0"},
+    {kEndEdit, "End Frequency (Hz)", 0, 1e6, false, "Hz",
+     "of the sweep; a harmonic response needs it above 0 and other than the start"},
+    {kSweepEdit, "Sweep duration (s or samples)", 0, 2147483647, false, "s or samples",
+     "below 100 in seconds, from 100 on in samples; one sample at least"},
+    {kSilenceEdit, "Silence duration (s or samples)", 0, 2147483647, false, "s or samples",
+     "below 100 in seconds, from 100 on in samples"},
+    {kResponseEdit, "N. of samples for each response", 1, 2147483647, true, "samples"},
+    {kSkipEdit, "N. of first samples to skip", 0, 2147483646, true, "samples",
+     "less than one period of sweep and silence"},
+};
+
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<SweepAverageBlock*>(data);
+  double v[std::size(kFields)];
+  if (!ReadFields(dialog, kFields, v, kTitle)) return -1;
   SweepAverageBlock read = *block;
-  read.measurements = ReadEditLong32(dialog, kMeasurementsEdit, kFieldChars);
-  read.sweepsPerMeasurement = ReadEditLong32(dialog, kSweepsEdit, kFieldChars);
-  read.startFrequency = ReadEditFloat(dialog, kStartEdit, kFrequencyChars);
-  read.endFrequency = ReadEditFloat(dialog, kEndEdit, kFrequencyChars);
-  read.sweepDuration = ReadEditFloat(dialog, kSweepEdit, kFieldChars);
-  read.silenceDuration = ReadEditFloat(dialog, kSilenceEdit, kFieldChars);
-  read.responseLength = ReadEditLong32(dialog, kResponseEdit, kFieldChars);
-  read.skipSamples = ReadEditLong32(dialog, kSkipEdit, kFieldChars);
+  read.measurements = static_cast<LONG>(v[0]);
+  read.sweepsPerMeasurement = static_cast<LONG>(v[1]);
+  read.startFrequency = static_cast<float>(v[2]);
+  read.endFrequency = static_cast<float>(v[3]);
+  read.sweepDuration = static_cast<float>(v[4]);
+  read.silenceDuration = static_cast<float>(v[5]);
+  read.responseLength = static_cast<LONG>(v[6]);
+  read.skipSamples = static_cast<LONG>(v[7]);
   const LRESULT selected = SendDlgItemMessageA(dialog, kOrderList, CB_GETCURSEL, 0, 0);
   read.harmonicOrder = selected >= 0 && selected < kHighestOrder ? static_cast<LONG>(selected + 1) : 1;
   read.autoscaleRemoveDc = IsDlgButtonChecked(dialog, kRemoveDcBox) == BST_CHECKED ? 1 : 0;
@@ -126,7 +143,7 @@ void FillResults(HWND dialog, void* data, XfmContext*) {
   SetDlgItemTextA(dialog, 1032, ("Rescaled from: " + FormatGeneral(block->rescaledFrom, 11).substr(0, 10)).c_str());
 }
 
-const SettingsDialog kSettings = {kHelpKeyword, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+const SettingsDialog kSettings = {kHelpKeyword, kHelpButton, FillSettings, ConfirmSettings, nullptr, kStateControl, kFields};
 const ResultDialog kResult = {FillResults, nullptr};
 
 }  // namespace

@@ -2,6 +2,7 @@
 // logarithmic sine sweep followed by silence, and places the sweep's inverse filter on
 // the clipboard. In stereo the sweeps play on the left and then on the right channel, or
 // on the left only with a short control tone on the right at the end of every sweep.
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 
@@ -57,16 +58,33 @@ void FillSettings(HWND dialog, void* data, XfmContext* context) {
   CheckDlgButton(dialog, kControlPulsesBox, stereo && block->controlPulses ? BST_CHECKED : BST_UNCHECKED);
 }
 
+// Numbers as typed, whole; how they combine (frequencies below half the sample rate, a
+// sweep long enough for its fades, a signal that fits) the sweep's own check says.
+const EditField kFields[] = {
+    {kStartEdit, "Start Frequency (Hz)", 0, 1e6, false, "Hz", "above 0, at most half the sample rate"},
+    {kEndEdit, "End Frequency (Hz)", 0, 1e6, false, "Hz",
+     "above 0, at most half the sample rate; a logarithmic sweep needs it other than the start"},
+    {kSweepEdit, "Sweep duration (s or samples)", 0, 2147483647, false, "s or samples",
+     "up to 100 in seconds, above in samples; at least 17 samples"},
+    {kAmplitudeEdit, "Amplitude", 1, 32767, true},
+    {kSilenceEdit, "Silence duration (s or samples)", 0, 2147483647, false, "s or samples",
+     "up to 100 in seconds, above in samples"},
+    {kCyclesEdit, "N. of cycles", 1, 2147483647, true, "",
+     "the whole signal must stay within one write of the host"},
+};
+
 INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
   auto* block = static_cast<SweepSourceBlock*>(data);
+  double v[std::size(kFields)];
+  if (!ReadFields(dialog, kFields, v, kTitle)) return -1;
   SweepSourceBlock read = *block;
-  read.startFrequency = ReadEditFloat(dialog, kStartEdit, 40);
-  read.endFrequency = ReadEditFloat(dialog, kEndEdit, 40);
-  read.sweepDuration = ReadEditFloat(dialog, kSweepEdit, 40);
-  read.amplitude = ReadEditLong32(dialog, kAmplitudeEdit, 40);
+  read.startFrequency = static_cast<float>(v[0]);
+  read.endFrequency = static_cast<float>(v[1]);
+  read.sweepDuration = static_cast<float>(v[2]);
+  read.amplitude = static_cast<LONG>(v[3]);
   read.linearSweep = IsDlgButtonChecked(dialog, kLinearRadio) == BST_CHECKED ? 1 : 0;
-  read.silenceDuration = ReadEditFloat(dialog, kSilenceEdit, 40);
-  read.repetitions = ReadEditLong32(dialog, kCyclesEdit, 40);
+  read.silenceDuration = static_cast<float>(v[4]);
+  read.repetitions = static_cast<LONG>(v[5]);
   const int channels = context->channels == 2 ? 2 : 1;
   read.controlPulses = channels == 2 && IsDlgButtonChecked(dialog, kControlPulsesBox) == BST_CHECKED ? 1 : 0;
 
@@ -81,7 +99,7 @@ INT_PTR ConfirmSettings(HWND dialog, void* data, XfmContext* context) {
       *block, context, static_cast<long>(SweepFrames(PlanSweep(settings), read.repetitions, channels, read.controlPulses != 0)));
 }
 
-const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr};
+const SettingsDialog kSettings = {kTitle, kHelpButton, FillSettings, ConfirmSettings, nullptr, kStateControl, kFields};
 const ResultDialog kResult = {nullptr, nullptr};
 
 // The four boxes of a failed allocation: the message, the failed stage, the sizes asked.

@@ -163,15 +163,17 @@ TEST(SweepSource, SettingsWithoutASweepAreRefusedAtOk) {
     RunOptions options;
     const char* message;
   } cases[] = {
-      {Sweep("100", "1000", "1", "0", false, "1", "1"), "The amplitude must lie between 1 and 32767."},
-      {Sweep("100", "1000", "1", "32768", false, "1", "1"), "The amplitude must lie between 1 and 32767."},
+      {Sweep("100", "1000", "1", "0", false, "1", "1"), "Amplitude must be a whole number from 1 to 32767."},
+      {Sweep("100", "1000", "1", "32768", false, "1", "1"), "Amplitude must be a whole number from 1 to 32767."},
+      {Sweep("100", "1000", "1", "1e3", false, "1", "1"), "Amplitude must be a whole number from 1 to 32767."},
+      {Sweep("100", "1k", "1", "100", false, "1", "1"), "End Frequency (Hz) must be a number from 0 to 1000000 Hz."},
       {Sweep("0", "1000", "1", "100", true, "1", "1"), "frequencies must lie above 0 Hz"},
-      {Sweep("100", "-5", "1", "100", true, "1", "1"), "frequencies must lie above 0 Hz"},
+      {Sweep("100", "-5", "1", "100", true, "1", "1"), "End Frequency (Hz) must be a number from 0 to 1000000 Hz."},
       {Sweep("100", "22051", "1", "100", false, "1", "1"), "at most at half the sample rate"},
       {Sweep("500", "500", "1", "100", false, "1", "1"), "A logarithmic sweep needs an end frequency"},
       {Sweep("100", "1000", "0.0003", "100", true, "1", "1"), "too short for its fade-in"},
-      {Sweep("100", "1000", "1", "100", true, "-1", "1"), "silence duration must not be negative"},
-      {Sweep("100", "1000", "1", "100", true, "1", "0"), "number of cycles must be at least 1"},
+      {Sweep("100", "1000", "1", "100", true, "-1", "1"), "Silence duration (s or samples) must be a number from 0 to 2147483647 s or samples."},
+      {Sweep("100", "1000", "1", "100", true, "1", "0"), "N. of cycles must be a whole number from 1 to 2147483647."},
       {Sweep("100", "1000", "100", "100", true, "100", "122"), "The signal would be too long."},
   };
   for (const auto& c : cases) {
