@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/documents.h"
 #include "cli/run_output.h"
+#include "frame/dialogs.h"
 #include "host/interrupt.h"
 #include "host/runner.h"
 #include "host/safefile.h"
@@ -40,7 +41,31 @@ struct RunArgs {
   bool no = false;
   bool batch = false;
   bool json = false;
+  bool defaults = false;
 };
+
+// The settings a run confirmed, as its settings dialog showed them at the end: the value
+// of each edit, list, check box and radio button by label ("MLS Order=15 B").
+std::vector<std::pair<std::string, std::string>> ConfirmedSettings(const host::RunReport& report) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& e : report.journal) {
+    const auto* d = std::get_if<portable::DialogEvent>(&e);
+    if (!d) continue;
+    for (std::size_t k = 0; k < d->final.controls.size(); ++k) {
+      const auto& c = d->final.controls[k];
+      const bool value = c.kind == portable::ControlKind::Edit || c.kind == portable::ControlKind::ComboBox ||
+                         c.kind == portable::ControlKind::CheckBox || c.kind == portable::ControlKind::RadioButton;
+      if (!value || !c.visible || c.id == kStateControl) continue;
+      std::string label;
+      for (char ch : host::ControlLabel(d->final, k))
+        if (ch != '&') label += ch;
+      if (!label.empty() && label.back() == ':') label.pop_back();
+      out.emplace_back(label.empty() ? std::to_string(c.id) : label, host::ControlValue(c));
+    }
+    break;  // the settings dialog is the first
+  }
+  return out;
+}
 
 int RunMain(App& app, const RunArgs& a) {
   // Ctrl-C or SIGTERM from here on cancels the run: nothing is written, the exit status is 1.
@@ -92,6 +117,7 @@ int RunMain(App& app, const RunArgs& a) {
   options.printMessages = !a.json;
   options.showProgress = !a.json && isatty(STDERR_FILENO);
   options.handleInterrupt = true;
+  options.keepBlock = !a.defaults;
   // Saving through a file filter shows its options dialog, whose controls can be set too.
   std::vector<const host::Module*> alsoShown;
   if (!a.output.empty())
@@ -183,8 +209,15 @@ int RunMain(App& app, const RunArgs& a) {
       written = true;
     }
   }
+  // Settings from an earlier run are said, so that a run is never a surprise.
+  const bool earlier = report.setupResult && !report.initResult;
+  const auto settings = ConfirmedSettings(report);
   if (a.json) {
     host::Json j = host::ReportJson(*module, report);
+    host::Json used = host::Json::object();
+    for (const auto& [label, value] : settings) used[label] = value;
+    j["settings"] = used;
+    j["settingsFrom"] = earlier ? "earlier run" : "defaults";
     host::Json list = host::Json::array();
     for (const auto& n : notices) list.push(n);
     j["notices"] = list;
@@ -194,6 +227,12 @@ int RunMain(App& app, const RunArgs& a) {
     std::printf("%s\n", j.dump().c_str());
   } else {
     for (const auto& n : notices) Fail(n);
+    if (earlier && !settings.empty()) {
+      std::string line;
+      for (const auto& [label, value] : settings) line += (line.empty() ? "" : ", ") + label + "=" + value;
+      std::fprintf(stderr, "tovrel: settings of an earlier run: %s (--defaults or tovrel reset for the defaults)\n",
+                   line.c_str());
+    }
     if (!PrintResultTexts(report)) PrintResultDialogs(*module, report);
     // A module's message box was printed as it appeared: it is not repeated.
     if (report.status != host::RunStatus::Completed) {
@@ -231,6 +270,7 @@ void RegisterRun(CLI::App& cli, App& app, Commands& commands) {
   cmd->add_flag("--no", a.no, "Answer No to questions");
   cmd->add_flag("--batch", a.batch, "Run in the host's batch mode: every dialog confirms itself");
   cmd->add_flag("--json", a.json, "Print what the run did as one JSON object");
+  cmd->add_flag("--defaults", a.defaults, "Start from the module's defaults; the stored settings stay as they are");
   cmd->callback([&app, &commands] { commands.chosen = [&app] { return RunMain(app, a); }; });
 }
 

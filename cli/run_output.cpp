@@ -1,5 +1,6 @@
 #include "cli/run_output.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -66,6 +67,56 @@ void AddResultTextsJson(const host::Module& module, const host::RunReport& repor
   }
 }
 
+// The compact key of a result dialog's figure; other labels become camelCase words.
+struct ResultKey {
+  const char* label;
+  const char* key;
+};
+constexpr ResultKey kResultKeys[] = {
+    {"Length", "length"},          {"Channels", "channels"},
+    {"Sample Rate", "rate"},       {"Total Cycles", "cycles"},
+    {"Rescaled from", "rescaledFrom"}, {"Elapsed Time", "elapsedSeconds"},
+    {"Gain applied for rescaling", "gainDb"}, {"FFT Size", "fftSize"},
+    {"Saturated samples", "saturatedSamples"}, {"N. of measurements", "measurements"},
+    {"N. of seqs/measur.", "sequencesPerMeasurement"}, {"N. of first seqs skipped", "sequencesSkipped"},
+};
+
+std::string CamelCase(const std::string& label) {
+  std::string key;
+  bool upper = false;
+  for (char c : label) {
+    if (std::isalnum(static_cast<unsigned char>(c))) {
+      key += key.empty() ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                         : upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+      upper = false;
+    } else {
+      upper = true;
+    }
+  }
+  return key;
+}
+
+// The figures of the result dialogs that are numbers, under compact keys; for a run that
+// showed none, what it wrote into the document (frames, channels, rate).
+host::Json CompactResult(const host::Json& results, const host::RunReport& report) {
+  host::Json out = host::Json::object();
+  if (const auto* fields = std::get_if<host::Json::Object>(&results.value()))
+    for (const auto& [label, value] : *fields) {
+      const bool number = std::holds_alternative<int64_t>(value.value()) || std::holds_alternative<double>(value.value());
+      if (!number) continue;
+      std::string key = CamelCase(label);
+      for (const auto& k : kResultKeys)
+        if (label == k.label) key = k.key;
+      out[key] = value;
+    }
+  if (std::get<host::Json::Object>(out.value()).empty() && report.documentChanged) {
+    out["length"] = static_cast<long long>(report.after.selEnd - report.after.selStart + 1);
+    out["channels"] = static_cast<long long>(report.after.channels);
+    out["rate"] = static_cast<long long>(report.after.sampleRate);
+  }
+  return out;
+}
+
 }  // namespace
 
 void PrintResultDialogs(const host::Module&, const host::RunReport& report) {
@@ -90,6 +141,7 @@ void PrintModuleResultsJson(const host::Module& module, const host::RunReport& r
     }
   }
   json["results"] = results;
+  if (report.status == host::RunStatus::Completed) json["result"] = CompactResult(results, report);
   if (!report.block.empty()) {
     host::Json block = host::Json::object();
     block["typeString"] = std::string(module.descriptor().typeString);

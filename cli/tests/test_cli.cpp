@@ -132,6 +132,37 @@ TEST_F(Cli, DescribeGivesRangesItemsAndTheTapSets) {
   EXPECT_NE(out.find("0 or below closes the dialog as if cancelled"), std::string::npos) << out;
 }
 
+// Settings from an earlier run are said; --defaults runs without them and keeps them;
+// reset forgets them. --save-clip keeps the run's result without the clipboard.
+TEST_F(Cli, SettingsAreVisibleAndResettableAndResultsCanBeSaved) {
+  std::string out, err;
+  const std::string mls = dir_ + "/mls.wav";
+  ASSERT_EQ(Run("run \"MLS Signal\" --new 8000 --set \"MLS Order=4\" --set Amplitude=500 -o '" + mls + "'", &out, &err), 0);
+  EXPECT_EQ(err.find("earlier run"), std::string::npos) << err;
+  ASSERT_EQ(Run("run \"MLS Signal\" --new 8000 -o '" + mls + "'", &out, &err), 0);
+  EXPECT_NE(err.find("settings of an earlier run: MLS Order=4, Amplitude=500"), std::string::npos) << err;
+  ASSERT_EQ(Run("run \"MLS Signal\" --new 8000 --defaults --json", &out), 0);
+  EXPECT_NE(out.find("\"settings\":{\"MLS Order\":\"15 B\",\"Amplitude\":\"16384\"},\"settingsFrom\":\"defaults\""),
+            std::string::npos) << out;
+  ASSERT_EQ(Run("run \"MLS Signal\" --new 8000 --json -o '" + mls + "'", &out), 0);
+  EXPECT_NE(out.find("\"settingsFrom\":\"earlier run\""), std::string::npos) << out;
+  EXPECT_EQ(ReadWav(mls).size(), 15u);  // --defaults left the stored order 4
+
+  // The deconvolved response goes to the file as WAV, the clipboard keeps it too.
+  const std::string response = dir_ + "/response.wav";
+  ASSERT_EQ(Run("run \"Deconvolve MLS Signal\" '" + mls + "' --set \"MLS Order=4\" --save-clip '" + response + "'", &out, &err), 0) << err;
+  EXPECT_EQ(ReadWav(response).size(), 15u);
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 8000 --save-clip '" + dir_ + "/none.wav'", &out, &err), 1);
+  EXPECT_NE(err.find("placed nothing on the clipboard"), std::string::npos) << err;
+  EXPECT_FALSE(fs::exists(dir_ + "/none.wav"));
+
+  ASSERT_EQ(Run("reset \"MLS Signal\"", &out), 0);
+  EXPECT_EQ(out, "seqsource: back to its defaults\n");
+  ASSERT_EQ(Run("run \"MLS Signal\" --new 8000 -o '" + mls + "'", &out, &err), 0);
+  EXPECT_EQ(ReadWav(mls).size(), 32767u);
+  EXPECT_EQ(Run("reset nothing"), 2);
+}
+
 TEST_F(Cli, ClipboardLoadsShowsSavesAndClears) {
   // A WAV file made by the generator goes onto the clipboard and back out byte for byte.
   const std::string x = dir_ + "/x.wav";
