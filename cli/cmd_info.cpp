@@ -49,6 +49,21 @@ int DescribeFilter(const host::FileFilter& filter, bool json) {
   return kExitOk;
 }
 
+// How a user drives the dialog of a module whose use is not evident from its controls.
+struct Example {
+  const char* module;
+  const char* note;
+  const char* commandLine;
+};
+const Example kExamples[] = {
+    {"livefold",
+     "Load a response on the tab \"IR #1\" or \"IR #2\" (File, Vorn Clip, Win Clip), then route it on \"Monitor\":\n"
+     "    switches 1007 1008 1009 1010 (IR1) and 1011 1012 1013 1014 (IR2) send the left input to L, to R,\n"
+     "    the right input to L, to R. --set, --press, --tab and --open-file act in the order given.",
+     "tovrel run \"Real Time Convolver\" song.wav --tab \"IR #1\" --open-file ir1.wav --press File "
+     "--tab \"IR #2\" --open-file ir2.wav --press File --tab Monitor --set 1007=on --set 1011=on -o out.wav"},
+};
+
 }  // namespace
 
 void RegisterList(CLI::App& cli, App& app, Commands& commands) {
@@ -145,6 +160,13 @@ void RegisterDescribe(CLI::App& cli, App& app, Commands& commands) {
         for (std::size_t k = 0; k < view.dialog->controls.size(); ++k) {
           const auto& c = view.dialog->controls[k];
           if (c.id == kStateControl) continue;  // the frame's hidden state carrier
+          if (c.kind == portable::ControlKind::Other && c.id == 0) continue;  // a display window
+          if (c.kind == portable::ControlKind::Tab) {
+            std::string tabs;
+            for (const auto& item : c.items) tabs += (tabs.empty() ? "\"" : ", \"") + item + "\"";
+            std::printf("    %5d %-9s %s (--tab NAME)\n", c.id, "tabs", tabs.c_str());
+            continue;
+          }
           const bool hasValue = c.kind == portable::ControlKind::Edit || c.kind == portable::ControlKind::ComboBox ||
                                 c.kind == portable::ControlKind::CheckBox || c.kind == portable::ControlKind::RadioButton;
           std::printf("    %5d %-9s %-34s %s%s%s\n", c.id, portable::ControlKindName(c.kind),
@@ -159,6 +181,10 @@ void RegisterDescribe(CLI::App& cli, App& app, Commands& commands) {
             std::printf("            items %s\n", items.c_str());
           }
         }
+      }
+      for (const auto& e : kExamples) {
+        if (m->name() != e.module) continue;
+        std::printf("  %s\n  example\n    %s\n", e.note, e.commandLine);
       }
       return kExitOk;
     };

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "cli/commands.h"
 #include "cli/documents.h"
@@ -37,6 +38,14 @@ struct RunArgs {
   std::vector<std::string> sets;
   std::vector<std::string> presses;
   std::vector<std::string> snapshots;
+  std::vector<std::string> tabs;
+  std::vector<std::string> openFiles;
+  // The options that script the user, and the subcommand that saw them in order.
+  CLI::App* subcommand = nullptr;
+  const CLI::Option* setOption = nullptr;
+  const CLI::Option* pressOption = nullptr;
+  const CLI::Option* tabOption = nullptr;
+  const CLI::Option* openFileOption = nullptr;
   bool yes = false;
   bool no = false;
   bool batch = false;
@@ -84,15 +93,27 @@ int RunMain(App& app, const RunArgs& a) {
     return kExitUsage;
   }
   host::RunOptions options;
-  for (const auto& s : a.sets) {
-    auto eq = s.find('=');
-    if (eq == std::string::npos) {
-      Fail("--set takes CONTROL=VALUE, not \"" + s + "\"");
-      return kExitUsage;
+  // --set, --press, --tab and --open-file act in the order given, as a user's clicks.
+  std::map<const CLI::Option*, std::size_t> seen;
+  for (const CLI::Option* o : a.subcommand->parse_order()) {
+    const std::size_t k = seen[o]++;
+    using Kind = host::UserAction::Kind;
+    if (o == a.setOption && k < a.sets.size()) {
+      const std::string& s = a.sets[k];
+      auto eq = s.find('=');
+      if (eq == std::string::npos) {
+        Fail("--set takes CONTROL=VALUE, not \"" + s + "\"");
+        return kExitUsage;
+      }
+      options.actions.push_back({Kind::Set, s.substr(0, eq), s.substr(eq + 1)});
+    } else if (o == a.pressOption && k < a.presses.size()) {
+      options.actions.push_back({Kind::Press, a.presses[k], ""});
+    } else if (o == a.tabOption && k < a.tabs.size()) {
+      options.actions.push_back({Kind::Tab, "", a.tabs[k]});
+    } else if (o == a.openFileOption && k < a.openFiles.size()) {
+      options.actions.push_back({Kind::OpenFile, "", a.openFiles[k]});
     }
-    options.sets.push_back({s.substr(0, eq), s.substr(eq + 1)});
   }
-  options.presses = a.presses;
   if (a.preview != 0 && !(a.preview > 0 && a.preview <= 86400)) {
     Fail("--preview takes a number of seconds above 0 (at most a day)");
     return kExitUsage;
@@ -200,8 +221,7 @@ int RunMain(App& app, const RunArgs& a) {
   // The output is written only after a completed run: a refused, failed or cancelled one
   // leaves whatever the file held.
   if (!a.output.empty() && report.status == host::RunStatus::Completed) {
-    host::ScriptedUser saver(options.sets, options.presses, options.answer, options.interactive,
-                             options.printMessages);
+    host::ScriptedUser saver(host::UserActions(options), options.answer, options.interactive, options.printMessages);
     if (!SaveDocument(app, a.output, doc, error, &filterData, &saver)) {
       Fail(error);
       code = kExitDocument;
@@ -257,8 +277,12 @@ void RegisterRun(CLI::App& cli, App& app, Commands& commands) {
   cmd->add_option("--save-clip", a.saveClip,
                   "After a completed run, write what it placed on the clipboard (response, filter: WAV; report: text) to FILE");
   cmd->add_option("--select", a.selection, "Selection FROM:TO, inclusive, in frames or seconds (suffix s)");
-  cmd->add_option("--set", a.sets, "Set a dialog control before it is confirmed: CONTROL=VALUE (label or id; an edit's text, a list item's text or #index, on/off)")->take_all();
-  cmd->add_option("--press", a.presses, "Press a dialog button before the dialog is confirmed")->take_all();
+  a.subcommand = cmd;
+  a.setOption = cmd->add_option("--set", a.sets, "Set a dialog control before it is confirmed: CONTROL=VALUE (label or id; an edit's text, a list item's text or #index, on/off)")->expected(1)->take_all();
+  a.pressOption = cmd->add_option("--press", a.presses, "Press a dialog button before the dialog is confirmed")->expected(1)->take_all();
+  a.tabOption = cmd->add_option("--tab", a.tabs, "Choose a tab of the dialog (its name, or #index)")->expected(1)->take_all();
+  a.openFileOption = cmd->add_option("--open-file", a.openFiles, "The file the next file dialog opens")->expected(1)->take_all();
+  cmd->footer("--set, --press, --tab and --open-file act in the order given, as a user's clicks would.");
   cmd->add_option("--snapshot", a.snapshots,
                   "Save a display window of the settings dialog as PNG, as it stands when the dialog is confirmed: "
                   "VIEW=FILE.png (views: monitor, ir1, ir2, audio)")

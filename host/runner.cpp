@@ -106,11 +106,27 @@ bool CheckControlNames(const Module& module, const RunOptions& options, std::str
     auto more = Templates(*other);
     templates.insert(templates.end(), more.begin(), more.end());
   }
-  for (const auto& s : options.sets)
-    if (!CheckName(templates, s.control, "set", error)) return false;
-  for (const auto& p : options.presses)
-    if (!CheckName(templates, p, "press", error)) return false;
+  for (const auto& a : UserActions(options)) {
+    if (a.kind == UserAction::Kind::Set && !CheckName(templates, a.control, "set", error)) return false;
+    if (a.kind == UserAction::Kind::Press && !CheckName(templates, a.control, "press", error)) return false;
+    if (a.kind == UserAction::Kind::Tab) {
+      bool tabs = false;
+      for (const auto& t : templates)
+        for (const auto& c : t.controls) tabs = tabs || c.kind == portable::ControlKind::Tab;
+      if (!tabs) {
+        error = "no dialog of \"" + module.title() + "\" has tabs to choose \"" + a.value + "\" from";
+        return false;
+      }
+    }
+  }
   return true;
+}
+
+std::vector<UserAction> UserActions(const RunOptions& options) {
+  std::vector<UserAction> actions = options.actions;
+  for (const auto& s : options.sets) actions.push_back({UserAction::Kind::Set, s.control, s.value});
+  for (const auto& p : options.presses) actions.push_back({UserAction::Kind::Press, p, ""});
+  return actions;
 }
 
 RunReport RunCommand(const Module& module, Document& doc, const RunOptions& options, const StateStore& store) {
@@ -126,7 +142,8 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
     return rep;
   }
   portable::ClearJournal();
-  ScriptedUser user(options.sets, options.presses, options.answer, options.interactive, options.printMessages);
+  portable::SetWindowsFolder(store.WindowsFolder());
+  ScriptedUser user(UserActions(options), options.answer, options.interactive, options.printMessages);
   user.SetSnapshots(options.snapshots);
   user.SetPreview(options.previewSeconds);
   portable::SetUser(&user);
@@ -213,6 +230,14 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
         } else if (desc.kind == kKindGenerator && !wrote) {
           rep.status = RunStatus::Failed;
           rep.message = "\"" + module.title() + "\" wrote nothing into the document";
+        } else if ((desc.kind == kKindConvolver || desc.kind == kKindLiveConvolver) && !wrote) {
+          // A convolver that did not write its result returned the selection as it was.
+          rep.status = RunStatus::Failed;
+          rep.message = "\"" + module.title() + "\" stopped before the end";
+          for (std::size_t k = journalAfterSetup; k < journal.size(); ++k)
+            if (auto* box = std::get_if<portable::MessageBoxEvent>(&journal[k]))
+              if (box->answer == IDNO || box->answer == IDCANCEL)
+                rep.message = box->caption + ": " + OneLine(box->text) + " (answered no)";
         } else if (desc.kind == kKindAnalysis && result != 0) {
           rep.status = RunStatus::Failed;
           rep.message = "\"" + module.title() + "\" stopped before the end";
@@ -455,6 +480,7 @@ SettingsView PeekSettings(const Module& module, Document& doc, const StateStore&
     }
     PeekingUser user;
     portable::SetUser(&user);
+    portable::SetWindowsFolder(store.WindowsFolder());
     module.setup(portable::HostWindow(), module.instance(), &ctx);
     portable::SetUser(nullptr);
     view.dialog = user.seen;

@@ -17,8 +17,9 @@
 namespace tovrel::host {
 
 struct RunOptions {
-  std::vector<ControlSetting> sets;     // --set CONTROL=VALUE
-  std::vector<std::string> presses;     // --press CONTROL
+  std::vector<UserAction> actions;      // --set, --press, --tab, --open-file in the order given
+  std::vector<ControlSetting> sets;     // settings after the actions
+  std::vector<std::string> presses;     // presses after those
   std::optional<bool> answer;           // --yes / --no
   std::vector<Snapshot> snapshots;      // --snapshot VIEW=FILE, of the settings dialog
   double previewSeconds = 0;            // --preview: how long the settings dialog plays its preview
@@ -64,8 +65,12 @@ struct RunReport {
   std::vector<std::string> notices;  // stored state that was not used, and why
 };
 
+// The actions of a run's user: its actions, then its settings, then its presses.
+std::vector<UserAction> UserActions(const RunOptions& options);
+
 // Checks the --set and --press names against the module's dialog templates before a
-// run: an unknown or ambiguous name is a usage error naming the candidates.
+// run, and that a dialog has tabs for --tab: an unknown or ambiguous name is a usage
+// error naming the candidates.
 // Other dialogs a run may show (a file filter's options dialog on saving, say) can be given.
 bool CheckControlNames(const Module& module, const RunOptions& options, std::string& error,
                        const std::vector<const Module*>& alsoShown = {});

@@ -103,4 +103,20 @@ bool StateStore::SaveClipboard(const std::vector<portable::ClipboardItem>& items
 
 std::string StateStore::TempDirectory() const { return TemporaryFolder(); }
 
+std::string StateStore::WindowsFolder() const {
+  const fs::path folder = fs::path(home_) / "windows";
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (!fs::exists(folder / "Vorn.ini", ec)) {
+    std::string error;
+    const std::string ini = "[Vorn]\r\nClipboard=C:\\WINDOWS\\clipboard.wav\r\n";
+    WriteStateFile((folder / "Vorn.ini").string(), std::vector<uint8_t>(ini.begin(), ini.end()), error);
+  }
+  // The wave the clipboard holds (its CF_WAVE item), under the name Vorn.ini gives.
+  const fs::path wave = folder / "clipboard.wav";
+  if (!fs::is_symlink(wave, ec) && !fs::exists(wave, ec))
+    fs::create_symlink(fs::path("..") / "clipboard" / (std::to_string(CF_WAVE) + ".clip"), wave, ec);
+  return folder.string();
+}
+
 }  // namespace tovrel::host

@@ -40,6 +40,11 @@ class StateStore {
   // Where modules' temporary files go: the host's temporary folder (TMPDIR, else /tmp).
   std::string TempDirectory() const;
 
+  // The folder that stands for the host audio editor's Windows folder: its "Vorn.ini"
+  // names the host's clipboard file ("Clipboard=C:\WINDOWS\clipboard.wav"), which is the
+  // clipboard's wave data kept here. Made when missing; a user's own entries stay.
+  std::string WindowsFolder() const;
+
  private:
   std::string home_;
 };

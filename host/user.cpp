@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 namespace tovrel::host {
@@ -31,7 +32,7 @@ std::string Trim(const std::string& s) {
 
 bool Settable(const ControlState& c) {
   return c.kind == ControlKind::Edit || c.kind == ControlKind::ComboBox || c.kind == ControlKind::CheckBox ||
-         c.kind == ControlKind::RadioButton || c.kind == ControlKind::PushButton;
+         c.kind == ControlKind::RadioButton || c.kind == ControlKind::PushButton || c.kind == ControlKind::Tab;
 }
 
 bool ParseOnOff(const std::string& value, bool& on) {
@@ -90,6 +91,7 @@ std::string ControlLabel(const DialogState& dialog, std::size_t index) {
 std::string ControlValue(const ControlState& c) {
   switch (c.kind) {
     case ControlKind::ComboBox:
+    case ControlKind::Tab:
       return c.selection >= 0 && c.selection < static_cast<int>(c.items.size()) ? c.items[c.selection] : "";
     case ControlKind::CheckBox:
     case ControlKind::RadioButton:
@@ -160,12 +162,23 @@ std::string DescribeSettableControls(const DialogState& dialog) {
   return out;
 }
 
+namespace {
+std::vector<UserAction> SetsThenPresses(const std::vector<ControlSetting>& sets, const std::vector<std::string>& presses) {
+  std::vector<UserAction> actions;
+  for (const auto& s : sets) actions.push_back({UserAction::Kind::Set, s.control, s.value});
+  for (const auto& p : presses) actions.push_back({UserAction::Kind::Press, p, ""});
+  return actions;
+}
+}  // namespace
+
 ScriptedUser::ScriptedUser(std::vector<ControlSetting> sets, std::vector<std::string> presses,
                            std::optional<bool> answer, bool interactive, bool printMessages)
-    : sets_(std::move(sets)),
-      setDone_(sets_.size(), false),
-      presses_(std::move(presses)),
-      pressDone_(presses_.size(), false),
+    : ScriptedUser(SetsThenPresses(sets, presses), answer, interactive, printMessages) {}
+
+ScriptedUser::ScriptedUser(std::vector<UserAction> actions, std::optional<bool> answer, bool interactive,
+                           bool printMessages)
+    : actions_(std::move(actions)),
+      done_(actions_.size(), false),
       answer_(answer),
       interactive_(interactive),
       printMessages_(printMessages) {}
@@ -185,7 +198,8 @@ bool ScriptedUser::Apply(HWND dialog, const DialogState& state, int index, const
   switch (c.kind) {
     case ControlKind::Edit:
       return portable::TypeText(dialog, c.id, value) || fail("\"" + name + "\" does not take text");
-    case ControlKind::ComboBox: {
+    case ControlKind::ComboBox:
+    case ControlKind::Tab: {
       const std::string wanted = Lower(Trim(value));
       for (std::size_t k = 0; k < c.items.size(); ++k)
         if (Lower(Trim(c.items[k])) == wanted) return portable::ChooseItem(dialog, c.id, static_cast<int>(k));
@@ -246,6 +260,53 @@ bool ScriptedUser::Preview(HWND dialog, const DialogState& state) {
   return !playing() || Press(dialog, id);
 }
 
+bool ScriptedUser::Act(HWND dialog, DialogState& state, const UserAction& action) {
+  std::string error;
+  switch (action.kind) {
+    case UserAction::Kind::OpenFile:
+      files_.push_back(action.value);
+      return true;
+    case UserAction::Kind::Tab: {
+      int index = -1;
+      for (std::size_t k = 0; k < state.controls.size(); ++k)
+        if (state.controls[k].kind == ControlKind::Tab) index = static_cast<int>(k);
+      if (index < 0) return false;
+      Apply(dialog, state, index, action.value);
+      break;
+    }
+    case UserAction::Kind::Set:
+    case UserAction::Kind::Press: {
+      const int index = FindControl(state, action.control, error);
+      if (index == -2) {
+        if (usageError_.empty()) usageError_ = error;
+        return false;
+      }
+      if (index < 0) return false;
+      if (action.kind == UserAction::Kind::Set) {
+        Apply(dialog, state, index, action.value);
+      } else {
+        const ControlState& c = state.controls[index];
+        if (IsCopyButton(c)) {
+          copied_ = true;
+          CopyResultText(dialog, c.id, true);
+        } else if (!c.enabled || !c.visible) {
+          if (usageError_.empty())
+            usageError_ = "\"" + action.control + "\" cannot be pressed: it is " + (c.enabled ? "hidden" : "disabled") +
+                          " in \"" + state.caption + "\"";
+        } else if (previewSeconds_ > 0 && (c.id == IDOK || c.id == IDCANCEL)) {
+          // The preview plays before the dialog is confirmed or cancelled.
+          const int id = c.id;
+          if (Preview(dialog, state)) Press(dialog, id);
+        } else {
+          Press(dialog, c.id);
+        }
+      }
+      break;
+    }
+  }
+  return true;
+}
+
 void ScriptedUser::DialogIdle(HWND dialog, int round) {
   if (round > 0) {
     // The dialog did not close on its default button: it refused the settings.
@@ -255,41 +316,28 @@ void ScriptedUser::DialogIdle(HWND dialog, int round) {
     else portable::PressCloseBox(dialog);
     return;
   }
+  auto open = [&] {
+    for (HWND w : portable::OpenDialogs())
+      if (w == dialog) return true;
+    return false;
+  };
   DialogState state = portable::Inspect(dialog);
-  std::string error;
-  for (std::size_t k = 0; k < sets_.size(); ++k) {
-    if (setDone_[k]) continue;
-    int index = FindControl(state, sets_[k].control, error);
-    if (index == -2) {
-      if (usageError_.empty()) usageError_ = error;
-      continue;
-    }
-    if (index < 0) continue;
-    setDone_[k] = true;
-    Apply(dialog, state, index, sets_[k].value);
+  bool alarmed = false;
+  copied_ = false;
+  for (std::size_t k = 0; k < actions_.size() && usageError_.empty() && !alarmed; ++k) {
+    if (done_[k]) continue;
+    const UserAction& action = actions_[k];
+    const int alarms = alarms_;
+    if (!Act(dialog, state, action)) continue;
+    done_[k] = true;
+    if (!open()) return;
+    alarmed = alarms_ > alarms;
     state = portable::Inspect(dialog);
   }
-  if (!usageError_.empty()) {
+  if (!usageError_.empty() || alarmed) {
+    // A script that cannot be followed, or an action that failed, does not confirm.
     if (!portable::Click(dialog, IDCANCEL)) portable::PressCloseBox(dialog);
     return;
-  }
-  bool copied = false;
-  for (std::size_t k = 0; k < presses_.size(); ++k) {
-    if (pressDone_[k]) continue;
-    int index = FindControl(state, presses_[k], error);
-    if (index < 0) continue;
-    pressDone_[k] = true;
-    // The preview plays before the dialog is confirmed or cancelled.
-    const int pressed = state.controls[index].id;
-    if (previewSeconds_ > 0 && (pressed == IDOK || pressed == IDCANCEL)) {
-      if (!Preview(dialog, state)) return;
-      state = portable::Inspect(dialog);
-    }
-    const bool copy = IsCopyButton(state.controls[index]);
-    if (copy ? !CopyResultText(dialog, state.controls[index].id, true) : !Press(dialog, state.controls[index].id))
-      return;
-    copied = copied || copy;
-    state = portable::Inspect(dialog);
   }
   if (previewSeconds_ > 0) {
     if (!Preview(dialog, state)) return;
@@ -305,7 +353,7 @@ void ScriptedUser::DialogIdle(HWND dialog, int round) {
     }
   }
   snapshots_.clear();  // of the first dialog only
-  if (!copied) {
+  if (!copied_) {
     for (const auto& c : state.controls) {
       if (!IsCopyButton(c)) continue;
       if (!CopyResultText(dialog, c.id, false)) return;
@@ -321,6 +369,20 @@ void ScriptedUser::DialogIdle(HWND dialog, int round) {
   }
   if (state.Find(IDOK)) portable::Click(dialog, IDOK);
   else portable::PressCloseBox(dialog);
+}
+
+std::optional<std::string> ScriptedUser::OpenFileName(const portable::FileDialogEvent& dialog) {
+  if (files_.empty()) return std::nullopt;  // nobody named a file: Cancel
+  std::string path = files_.front();
+  files_.erase(files_.begin());
+  std::error_code ec;
+  if ((dialog.flags & OFN_FILEMUSTEXIST) && !std::filesystem::is_regular_file(path, ec)) {
+    if (usageError_.empty()) usageError_ = "--open-file: no file \"" + path + "\"";
+    return std::nullopt;
+  }
+  // The module may keep the path: it names the file from any folder.
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.lexically_normal().string();
 }
 
 namespace {
@@ -348,6 +410,8 @@ bool ScriptedUser::CopyResultText(HWND dialog, int id, bool keepOnClipboard) {
 }
 
 int ScriptedUser::MessageBox(const portable::MessageBoxEvent& box) {
+  const UINT icon = box.type & MB_ICONMASK;
+  if (icon == MB_ICONERROR || icon == MB_ICONWARNING) ++alarms_;
   if (printMessages_) std::fprintf(stderr, "%s: %s\n", box.caption.c_str(), OneLine(box.text).c_str());
   const UINT buttons = box.type & MB_TYPEMASK;
   const bool question = buttons == MB_YESNO || buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL;
@@ -371,10 +435,10 @@ int ScriptedUser::MessageBox(const portable::MessageBoxEvent& box) {
 
 std::vector<std::string> ScriptedUser::Unused() const {
   std::vector<std::string> out;
-  for (std::size_t k = 0; k < sets_.size(); ++k)
-    if (!setDone_[k]) out.push_back(sets_[k].control);
-  for (std::size_t k = 0; k < presses_.size(); ++k)
-    if (!pressDone_[k]) out.push_back(presses_[k]);
+  for (std::size_t k = 0; k < actions_.size(); ++k)
+    if (!done_[k]) out.push_back(actions_[k].kind == UserAction::Kind::Tab || actions_[k].kind == UserAction::Kind::OpenFile
+                                     ? actions_[k].value
+                                     : actions_[k].control);
   return out;
 }
 

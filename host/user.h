@@ -1,5 +1,6 @@
 // The user the host puts in front of the dialogs: sets controls by their labels,
-// presses buttons, confirms, and answers questions from options or the terminal.
+// presses buttons, chooses tabs and files, confirms, and answers questions from options
+// or the terminal.
 #pragma once
 
 #include <optional>
@@ -39,13 +40,28 @@ struct ControlSetting {
   std::string value;
 };
 
+// One step of a user's script, applied in the order given: set a control, press a
+// button, choose a tab of the dialog's tab control, or name the file the next file
+// dialog opens.
+struct UserAction {
+  enum class Kind { Set, Press, Tab, OpenFile };
+  Kind kind = Kind::Set;
+  std::string control;  // Set, Press: the control's label or id
+  std::string value;    // Set: the value; Tab: the tab's name or #index; OpenFile: the path
+};
+
 class ScriptedUser : public portable::User {
  public:
+  // Settings first, then presses.
   ScriptedUser(std::vector<ControlSetting> sets, std::vector<std::string> presses, std::optional<bool> answer,
                bool interactive, bool printMessages);
+  // Each dialog takes the actions that name its controls, in their order. An action that
+  // brings up an error or warning message ends the dialog with Cancel.
+  ScriptedUser(std::vector<UserAction> actions, std::optional<bool> answer, bool interactive, bool printMessages);
 
   void DialogIdle(HWND dialog, int round) override;
   int MessageBox(const portable::MessageBoxEvent& box) override;
+  std::optional<std::string> OpenFileName(const portable::FileDialogEvent& dialog) override;
 
   // Pictures to take of the first dialog's display windows, once its settings and
   // presses are done, before it is confirmed. A failed one is a usage error.
@@ -73,10 +89,14 @@ class ScriptedUser : public portable::User {
   // The preview of SetPreview; false when the dialog ended meanwhile or has no preview.
   bool Preview(HWND dialog, const portable::DialogState& state);
 
-  std::vector<ControlSetting> sets_;
-  std::vector<bool> setDone_;
-  std::vector<std::string> presses_;
-  std::vector<bool> pressDone_;
+  // Applies one action in the dialog; false when it does not concern this dialog.
+  bool Act(HWND dialog, portable::DialogState& state, const UserAction& action);
+
+  std::vector<UserAction> actions_;
+  std::vector<bool> done_;
+  std::vector<std::string> files_;  // answers of the next file dialogs
+  int alarms_ = 0;                  // error and warning messages shown so far
+  bool copied_ = false;             // a result text was handed over in this dialog
   std::optional<bool> answer_;
   bool interactive_;
   bool printMessages_;

@@ -9,6 +9,8 @@
 #  endif
 #  include <windows.h>
 #  include <mmsystem.h>
+#  include <commdlg.h>
+#  include <commctrl.h>
 #else
 #  include "platform/portable/win32_subset.h"
 #endif

@@ -38,6 +38,8 @@ const DescriptorRow kRows[] = {
      "yyyyyyyyyy"},
     {"convolve", "Tovrel\\Convolve with Clipboard", "Convolve with Clipboard", 12, 689, 59, "cccllllllhhhllflf",
      "yyyyyyyyyyyyyyyyy"},
+    {"livefold", "Tovrel\\Real Time Convolver", "Real Time Convolver", 12, 697, 1111, "lcccllllllliiiiihhhhdddissss",
+     "yyyyyyyyyyyyyyyyyyyyyyyyyyyy"},
 };
 
 void PrintTo(const DescriptorRow& row, std::ostream* os) { *os << row.module; }

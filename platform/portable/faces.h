@@ -17,9 +17,9 @@ namespace tovrel::portable {
 
 // ---- Controls and dialogs as the user sees them --------------------------------
 
-enum class ControlKind { Static, Edit, PushButton, CheckBox, RadioButton, GroupBox, ComboBox, Other };
+enum class ControlKind { Static, Edit, PushButton, CheckBox, RadioButton, GroupBox, ComboBox, Tab, Other };
 
-const char* ControlKindName(ControlKind kind);  // "static", "edit", "button", "checkbox", ...
+const char* ControlKindName(ControlKind kind);  // "static", "edit", "button", "checkbox", "tab", ...
 
 struct ControlState {
   int id = 0;                      // -1 for unnamed statics
@@ -31,8 +31,8 @@ struct ControlState {
   bool visible = true;
   bool defaultButton = false;
   int check = 0;                   // BST_* for check boxes and radio buttons
-  std::vector<std::string> items;  // combo box list
-  int selection = -1;              // combo box selection, CB_ERR when none
+  std::vector<std::string> items;  // combo box list, or the tabs of a tab control
+  int selection = -1;              // combo box selection or current tab, -1 when none
   int x = 0, y = 0, cx = 0, cy = 0;  // dialog units, as in the script
 };
 
@@ -77,7 +77,18 @@ struct HelpEvent {
 struct BeepEvent {
   UINT type = 0;
 };
-using Event = std::variant<MessageBoxEvent, DialogEvent, HelpEvent, BeepEvent>;
+// A file dialog (GetOpenFileNameA) as it was shown, and what the user chose.
+struct FileDialogEvent {
+  uint32_t owner = 0;
+  std::string title;
+  std::vector<std::string> filters;  // description, pattern, description, pattern, ...
+  DWORD filterIndex = 0;
+  std::string fileName;              // the initial file name
+  std::string initialDirectory;
+  DWORD flags = 0;
+  std::string chosen;                // empty when cancelled
+};
+using Event = std::variant<MessageBoxEvent, DialogEvent, HelpEvent, BeepEvent, FileDialogEvent>;
 
 TOVREL_PORTABLE_API const std::vector<Event>& Journal();
 TOVREL_PORTABLE_API void ClearJournal();
@@ -94,6 +105,8 @@ class User {
   virtual ~User() = default;
   virtual void DialogIdle(HWND dialog, int round) = 0;
   virtual int MessageBox(const MessageBoxEvent& box) = 0;  // the button pressed
+  // The file a file dialog opens; nothing for Cancel (the default).
+  virtual std::optional<std::string> OpenFileName(const FileDialogEvent& dialog) { return std::nullopt; }
 };
 
 // The user in charge; null restores the default user, who presses the default
@@ -111,7 +124,7 @@ TOVREL_PORTABLE_API std::vector<HWND> OpenDialogs();  // innermost last
 // not exist, is disabled or hidden, or does not take that action. Notifications reach
 // the dialog procedure as they would from Windows (EN_CHANGE, CBN_SELCHANGE, BN_CLICKED).
 TOVREL_PORTABLE_API bool TypeText(HWND dialog, int id, const std::string& text);
-TOVREL_PORTABLE_API bool ChooseItem(HWND dialog, int id, int index);
+TOVREL_PORTABLE_API bool ChooseItem(HWND dialog, int id, int index);  // also a tab of a tab control
 TOVREL_PORTABLE_API bool Click(HWND dialog, int id);  // push buttons; check boxes and radios toggle when automatic
 TOVREL_PORTABLE_API void PressCloseBox(HWND dialog);   // sends WM_CLOSE
 // Waits, while the dialog handles what other threads send and post to it (the user takes
@@ -229,6 +242,15 @@ struct WaveActivity {
   long errors = 0;       // headers the device could not play
 };
 TOVREL_PORTABLE_API WaveActivity WaveOutActivity();
+
+// ---- The Windows folder ------------------------------------------------------------
+
+// The folder that stands for "C:\WINDOWS": GetSystemDirectoryA answers "C:\WINDOWS\SYSTEM"
+// and file names under "C:\WINDOWS\" open from this folder. Empty (the default): none.
+TOVREL_PORTABLE_API void SetWindowsFolder(const std::string& folder);
+// The real file a name stands for: names under "C:\WINDOWS\" mapped into the folder
+// (backslashes as separators), other names as they are.
+TOVREL_PORTABLE_API std::string RealFileName(const std::string& name);
 
 // ---- Windows the host owns ---------------------------------------------------------
 

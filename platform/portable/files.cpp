@@ -3,8 +3,12 @@
 // DeleteFileA over POSIX descriptors, and the local time.
 //
 // A file handle is an entry of a table, numbered from the backend's one handle counter.
+// A file opened without sharing holds an exclusive lock (flock) while open, and shared
+// opens a shared one: opening a file another handle holds against it fails with a
+// sharing violation, as on Windows.
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,7 +74,15 @@ extern "C" {
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags, HANDLE templateFile) {
-  if (name == nullptr || tp::detail::FileCallFails(tp::detail::FileCall::Create)) return INVALID_HANDLE_VALUE;
+  if (name == nullptr || tp::detail::FileCallFails(tp::detail::FileCall::Create)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::string real = tp::RealFileName(name);
+  if (real.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
   int mode = 0;
   const bool reads = (access & GENERIC_READ) != 0, writes = (access & GENERIC_WRITE) != 0;
   if (reads && writes) mode = O_RDWR;
@@ -82,19 +94,30 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     case OPEN_EXISTING: break;
     case OPEN_ALWAYS: mode |= O_CREAT; break;
     case TRUNCATE_EXISTING: mode |= O_TRUNC; break;
-    default: return INVALID_HANDLE_VALUE;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
   }
-  const int fd = ::open(name, mode | O_CLOEXEC, 0666);
-  if (fd < 0) return INVALID_HANDLE_VALUE;
+  const int fd = ::open(real.c_str(), mode | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    SetLastError(errno == ENOENT ? (disposition == OPEN_EXISTING ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND)
+                                 : ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   struct stat st;
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // Windows does not open folders as files
     ::close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (::flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(fd);
+    SetLastError(ERROR_SHARING_VIOLATION);
     return INVALID_HANDLE_VALUE;
   }
   const uint32_t handle = tp::detail::NextHandle();
   auto& s = tp::State();
   std::lock_guard lock(s.mutex);
   s.files[handle] = fd;
+  SetLastError(ERROR_SUCCESS);
   return tp::detail::MakeHandle<HANDLE>(handle);
 }
 
@@ -172,7 +195,11 @@ BOOL WINAPI CloseHandle(HANDLE object) {
   return ::close(fd) == 0 ? TRUE : FALSE;
 }
 
-BOOL WINAPI DeleteFileA(LPCSTR name) { return name != nullptr && ::unlink(name) == 0 ? TRUE : FALSE; }
+BOOL WINAPI DeleteFileA(LPCSTR name) {
+  if (name == nullptr) return FALSE;
+  const std::string real = tp::RealFileName(name);
+  return !real.empty() && ::unlink(real.c_str()) == 0 ? TRUE : FALSE;
+}
 
 void WINAPI GetLocalTime(LPSYSTEMTIME time) {
   if (time == nullptr) return;

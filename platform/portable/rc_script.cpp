@@ -717,6 +717,7 @@ class Parser {
     if (cls == "EDIT") return ControlKind::Edit;
     if (cls == "STATIC") return ControlKind::Static;
     if (cls == "COMBOBOX") return ControlKind::ComboBox;
+    if (Upper(cls) == "SYSTABCONTROL32") return ControlKind::Tab;
     if (cls != "BUTTON") return ControlKind::Other;
     switch (style & BS_TYPEMASK) {
       case BS_CHECKBOX:

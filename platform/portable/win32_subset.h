@@ -697,3 +697,109 @@ TOVREL_PORTABLE_API MMRESULT WINAPI waveOutReset(HWAVEOUT out);
 }  // extern "C"
 #define waveOutGetDevCaps waveOutGetDevCapsA
 #define waveOutGetErrorText waveOutGetErrorTextA
+
+// ---- Errors, system folder and the file dialog (platform/portable/shell.cpp) ----------
+// The Windows folder is a folder of the host's (faces.h: SetWindowsFolder): the system
+// folder is "C:\WINDOWS\SYSTEM", and a file name under "C:\WINDOWS\" opens from there.
+
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_SHARING_VIOLATION 32
+
+typedef UINT_PTR(CALLBACK* LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef struct tagOFNA {
+  DWORD lStructSize;
+  HWND hwndOwner;
+  HINSTANCE hInstance;
+  LPCSTR lpstrFilter;
+  LPSTR lpstrCustomFilter;
+  DWORD nMaxCustFilter;
+  DWORD nFilterIndex;
+  LPSTR lpstrFile;
+  DWORD nMaxFile;
+  LPSTR lpstrFileTitle;
+  DWORD nMaxFileTitle;
+  LPCSTR lpstrInitialDir;
+  LPCSTR lpstrTitle;
+  DWORD Flags;
+  WORD nFileOffset;
+  WORD nFileExtension;
+  LPCSTR lpstrDefExt;
+  LPARAM lCustData;
+  LPOFNHOOKPROC lpfnHook;
+  LPCSTR lpTemplateName;
+} OPENFILENAMEA, *LPOPENFILENAMEA;
+
+#define OFN_READONLY 0x00000001
+#define OFN_OVERWRITEPROMPT 0x00000002
+#define OFN_HIDEREADONLY 0x00000004
+#define OFN_SHOWHELP 0x00000010
+#define OFN_PATHMUSTEXIST 0x00000800
+#define OFN_FILEMUSTEXIST 0x00001000
+#define OFN_LONGNAMES 0x00200000
+#define FNERR_BUFFERTOOSMALL 0x3003
+
+extern "C" {
+TOVREL_PORTABLE_API DWORD WINAPI GetLastError(void);
+TOVREL_PORTABLE_API void WINAPI SetLastError(DWORD error);
+TOVREL_PORTABLE_API UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+// Answered by the user (faces.h: User::OpenFileName); FALSE when the user cancels.
+TOVREL_PORTABLE_API BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA dialog);
+TOVREL_PORTABLE_API DWORD WINAPI CommDlgExtendedError(void);
+}  // extern "C"
+
+#define GetOpenFileName GetOpenFileNameA
+#define OPENFILENAME OPENFILENAMEA
+#define GetSystemDirectory GetSystemDirectoryA
+
+// ---- The tab control (platform/portable/windows.cpp) --------------------------------
+// A control of the class "SysTabControl32": its tabs, the current one, and WM_NOTIFY to
+// its dialog when the user chooses another (faces.h: ChooseItem).
+
+typedef struct tagNMHDR {
+  HWND hwndFrom;
+  UINT_PTR idFrom;
+  UINT code;
+} NMHDR, *LPNMHDR;
+
+typedef struct tagTCITEMA {
+  UINT mask;
+  DWORD dwState;
+  DWORD dwStateMask;
+  LPSTR pszText;
+  int cchTextMax;
+  int iImage;
+  LPARAM lParam;
+} TCITEMA;
+
+#define WM_NOTIFY 0x004E
+#define WC_TABCONTROLA "SysTabControl32"
+#define TCIF_TEXT 0x0001
+#define TCM_FIRST 0x1300
+#define TCM_GETITEMCOUNT (TCM_FIRST + 4)
+#define TCM_INSERTITEMA (TCM_FIRST + 7)
+#define TCM_DELETEALLITEMS (TCM_FIRST + 9)
+#define TCM_GETCURSEL (TCM_FIRST + 11)
+#define TCM_SETCURSEL (TCM_FIRST + 12)
+#define TCN_FIRST (0U - 550U)
+#define TCN_SELCHANGE (TCN_FIRST - 1)
+#define TCN_SELCHANGING (TCN_FIRST - 2)
+
+typedef struct tagINITCOMMONCONTROLSEX {
+  DWORD dwSize;
+  DWORD dwICC;
+} INITCOMMONCONTROLSEX;
+#define ICC_TAB_CLASSES 0x00000008
+
+extern "C" {
+// Windows needs it before a dialog with a tab control is created; here the class is always there.
+TOVREL_PORTABLE_API BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* classes);
+}  // extern "C"
+
+#define TCITEM TCITEMA
+#define TCM_INSERTITEM TCM_INSERTITEMA
+#define WC_TABCONTROL WC_TABCONTROLA

@@ -127,6 +127,7 @@ bool Visible(const Window& w) { return (w.style & WS_VISIBLE) != 0; }
 UINT ButtonType(const Window& w) { return w.style & BS_TYPEMASK; }
 bool IsButton(const Window& w) { return w.type == WindowType::Control && w.windowClass == "BUTTON"; }
 bool IsCombo(const Window& w) { return w.type == WindowType::Control && w.kind == ControlKind::ComboBox; }
+bool IsTab(const Window& w) { return w.type == WindowType::Control && w.kind == ControlKind::Tab; }
 bool EditableCombo(const Window& w) { return IsCombo(w) && (w.style & 0x3) != CBS_DROPDOWNLIST; }
 bool SingleLineEdit(const Window& w) { return w.kind == ControlKind::Edit && (w.style & ES_MULTILINE) == 0; }
 
@@ -254,6 +255,35 @@ LRESULT ControlMessage(Window& c, UINT msg, WPARAM wParam, LPARAM lParam, int* n
         c.items.clear();
         c.selection = CB_ERR;
         c.text.clear();
+        return TRUE;
+      default: break;
+    }
+  }
+  if (IsTab(c)) {
+    const int count = static_cast<int>(c.items.size());
+    const int index = static_cast<int>(static_cast<intptr_t>(wParam));
+    switch (msg) {
+      case TCM_INSERTITEMA: {
+        const auto* item = reinterpret_cast<const TCITEMA*>(lParam);
+        if (item == nullptr || index < 0) return -1;
+        const int at = std::min(index, count);
+        c.items.insert(c.items.begin() + at,
+                       (item->mask & TCIF_TEXT) && item->pszText != nullptr ? std::string(item->pszText) : std::string());
+        if (c.selection >= at) ++c.selection;
+        if (c.selection < 0) c.selection = 0;  // the first tab is selected once there is one
+        return at;
+      }
+      case TCM_GETITEMCOUNT: return count;
+      case TCM_GETCURSEL: return c.selection;
+      case TCM_SETCURSEL: {
+        if (index < 0 || index >= count) return -1;
+        const int previous = c.selection;
+        c.selection = index;  // as Windows: no notification for a program's own change
+        return previous;
+      }
+      case TCM_DELETEALLITEMS:
+        c.items.clear();
+        c.selection = -1;
         return TRUE;
       default: break;
     }
@@ -574,6 +604,7 @@ const char* ControlKindName(ControlKind kind) {
     case ControlKind::RadioButton: return "radio";
     case ControlKind::GroupBox: return "groupbox";
     case ControlKind::ComboBox: return "combobox";
+    case ControlKind::Tab: return "tab";
     case ControlKind::Other: break;
   }
   return "other";
@@ -654,8 +685,26 @@ bool ChooseItem(HWND dialog, int id, int index) {
   auto& s = State();
   Lock lock(s.mutex);
   Target t = Reachable(s, dialog, id);
-  if (t.control == nullptr || !IsCombo(*t.control)) return false;
+  if (t.control == nullptr || !(IsCombo(*t.control) || IsTab(*t.control))) return false;
   if (index < 0 || index >= static_cast<int>(t.control->items.size())) return false;
+  if (IsTab(*t.control)) {
+    // The tab control tells the dialog before and after it changes (WM_NOTIFY). A dialog
+    // cannot keep the current tab here: its answer would come through DWLP_MSGRESULT.
+    Window& c = *t.control;
+    HWND d = AsHwnd(t.dialog->handle);
+    NMHDR header{AsHwnd(c.handle), static_cast<UINT_PTR>(c.id), TCN_SELCHANGING};
+    const uint32_t control = c.handle;
+    lock.unlock();
+    Send(d, WM_NOTIFY, static_cast<WPARAM>(header.idFrom), reinterpret_cast<LPARAM>(&header));
+    lock.lock();
+    Window* tab = Get(s, control);
+    if (tab == nullptr || index >= static_cast<int>(tab->items.size())) return false;
+    tab->selection = index;
+    header.code = TCN_SELCHANGE;
+    lock.unlock();
+    Send(d, WM_NOTIFY, static_cast<WPARAM>(header.idFrom), reinterpret_cast<LPARAM>(&header));
+    return true;
+  }
   SetComboSelection(*t.control, index);
   Notify(lock, *t.dialog, *t.control, CBN_SELCHANGE);
   return true;

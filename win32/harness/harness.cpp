@@ -13,7 +13,7 @@
 //     --batch                        batch mode: every dialog confirms itself
 //     --dialog N                     the following --set/--press/--finish apply to the
 //                                    N-th dialog the module opens (default 0)
-//     --set CONTROL=VALUE            control by label or id; combo items by text or #index
+//     --set CONTROL=VALUE            control by label or id; combo items and tabs by text or #index
 //     --press ID                     press a button before the dialog is finished
 //     --finish ok|cancel|close|none  how the dialog ends (default ok; none in batch mode)
 //     --answer ID                    message box answers in order (default: its default button)

@@ -1,5 +1,7 @@
 #include "win32/harness/watch.h"
 
+#include <commctrl.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -127,6 +129,27 @@ bool ApplySetting(HWND dialog, const std::string& key, const std::string& value,
     }
     SendMessageA(control, combo ? CB_SETCURSEL : LB_SETCURSEL, index, 0);
     Notify(dialog, control, combo ? CBN_SELCHANGE : LBN_SELCHANGE);
+    return true;
+  }
+  if (SameText(cls, WC_TABCONTROLA)) {
+    // A tab by its text or #index, chosen as the user's click does: TCN_SELCHANGE follows.
+    const int count = static_cast<int>(SendMessageA(control, TCM_GETITEMCOUNT, 0, 0));
+    int index = value.size() > 1 && value[0] == '#' ? std::atoi(value.c_str() + 1) : -1;
+    for (int k = 0; k < count && index < 0; ++k) {
+      char text[128] = {0};
+      TCITEMA item = {};
+      item.mask = TCIF_TEXT;
+      item.pszText = text;
+      item.cchTextMax = sizeof text;
+      if (SendMessageA(control, TCM_GETITEMA, k, reinterpret_cast<LPARAM>(&item)) && SameText(text, value)) index = k;
+    }
+    if (index < 0 || index >= count) {
+      error = "no tab \"" + value + "\" in \"" + key + "\"";
+      return false;
+    }
+    SendMessageA(control, TCM_SETCURSEL, index, 0);
+    NMHDR header = {control, static_cast<UINT_PTR>(GetDlgCtrlID(control)), static_cast<UINT>(TCN_SELCHANGE)};
+    SendMessageA(dialog, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
     return true;
   }
   if (IsCheckable(control)) {
