@@ -344,6 +344,10 @@ BOOL Command(HWND dialog, int id, int code) {
         }
       }
       return TRUE;
+    case kDeviceList:
+      // The capabilities view shows the chosen device.
+      if (code == CBN_SELCHANGE) Redraw(kAudioTab);
+      return TRUE;
     default:
       if (id >= kFirstSwitch && id <= kLastSwitch && code == BN_CLICKED) SwitchClicked(dialog, *p, id);
       return TRUE;

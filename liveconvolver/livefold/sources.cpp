@@ -314,8 +314,12 @@ bool LiveSampleBlock(const LiveParams& p, int which) {
 }
 
 void ReleaseBlocks(LiveParams& p, int which) {
-  ReleaseBlock(p.responseSamples[which]);
-  ReleaseBlock(p.responseDisplay[which]);
+  // The fields are packed: released through copies, then zeroed.
+  DWORD samples = p.responseSamples[which], view = p.responseDisplay[which];
+  ReleaseBlock(samples);
+  ReleaseBlock(view);
+  p.responseSamples[which] = 0;
+  p.responseDisplay[which] = 0;
 }
 
 bool LoadResponse(HWND dialog, LiveParams& p, int which, int source, bool reload) {

@@ -144,8 +144,8 @@ TEST(Livefold, RendersTheRoutedResponsesFromEverySource) {
   }
   Document again = song;
   const LiveParams p = BlockOf<LiveParams>(host.Run(kModule, again, {}));
-  EXPECT_EQ(p.responseSource[0], 3);  // kept from the last case, and loaded again
-  EXPECT_EQ(p.responseSource[1], 2);
+  EXPECT_EQ(+p.responseSource[0], 3);  // kept from the last case, and loaded again
+  EXPECT_EQ(+p.responseSource[1], 2);
 }
 
 TEST(Livefold, RefusalsLeaveTheDocumentAsItWas) {
@@ -206,8 +206,8 @@ TEST(Livefold, RefusalsLeaveTheDocumentAsItWas) {
   for (int id : {1199, 1009, 1010}) EXPECT_FALSE(d->Find(id)->visible) << id;
   // Routing stays after Cancel; the samples do not.
   const LiveParams p = BlockOf<LiveParams>(r);
-  EXPECT_EQ(p.responseSource[0], 1);
-  EXPECT_EQ(p.responseSamples[0], 0u);
+  EXPECT_EQ(+p.responseSource[0], 1);
+  EXPECT_EQ(+p.responseSamples[0], 0u);
 }
 
 TEST(Livefold, AStoredBlockIsLoadedAgainFromItsSourcesAndItsHandlesAreNeverUsed) {
@@ -245,7 +245,7 @@ TEST(Livefold, AStoredBlockIsLoadedAgainFromItsSourcesAndItsHandlesAreNeverUsed)
   const RunReport gone = host.Run(kModule, third, {});
   EXPECT_EQ(gone.status, RunStatus::Failed);
   EXPECT_EQ(third.samples, song.samples);
-  EXPECT_EQ(BlockOf<LiveParams>(gone).responseSource[0], 0);
+  EXPECT_EQ(+BlockOf<LiveParams>(gone).responseSource[0], 0);
 }
 
 TEST(Livefold, SwitchesFollowTheirInterlocksAndTheScalingFactorStopsAtItsBounds) {
@@ -271,6 +271,6 @@ TEST(Livefold, SwitchesFollowTheirInterlocksAndTheScalingFactorStopsAtItsBounds)
   EXPECT_EQ(d->Find(1008)->text, "R");
   EXPECT_EQ(d->Find(1030)->text, "32760");
   const LiveParams p = BlockOf<LiveParams>(r);
-  EXPECT_EQ(p.routingMask, 0);
-  EXPECT_EQ(p.scalingDb, 32767);
+  EXPECT_EQ(+p.routingMask, 0);
+  EXPECT_EQ(+p.scalingDb, 32767);
 }

@@ -202,12 +202,12 @@ TEST_F(Sources, AFileLoadsThroughTheFileDialogAndAFailureKeepsThePreviousRespons
   const std::string good = Write("hall.wav", Wave(stereo));
   p_.routingMask = 0xFF;
   ASSERT_TRUE(LoadFile(0, good));
-  EXPECT_EQ(p_.responseSource[0], kSourceFile);
-  EXPECT_EQ(p_.responseChannels[0], 2);
-  EXPECT_EQ(p_.responseRate[0], 48000);
-  EXPECT_EQ(p_.responseFrames[0], 2);
-  EXPECT_EQ(p_.responseEnergy[0], 100.0 * 100 + 200 * 200 + 300 * 300 + 400 * 400);
-  EXPECT_EQ(p_.routingMask, 0xF0);  // IR1's switches cleared
+  EXPECT_EQ(+p_.responseSource[0], kSourceFile);
+  EXPECT_EQ(+p_.responseChannels[0], 2);
+  EXPECT_EQ(+p_.responseRate[0], 48000);
+  EXPECT_EQ(+p_.responseFrames[0], 2);
+  EXPECT_EQ(+p_.responseEnergy[0], 100.0 * 100 + 200 * 200 + 300 * 300 + 400 * 400);
+  EXPECT_EQ(+p_.routingMask, 0xF0);  // IR1's switches cleared
   EXPECT_STREQ(p_.responsePath[0], good.c_str());
   EXPECT_EQ(std::string(p_.fileDirectory), dir_.string() + "/");
   EXPECT_EQ(Samples(0), stereo.samples);
@@ -271,7 +271,7 @@ TEST_F(Sources, TheRulesTieTheTwoResponses) {
   ASSERT_TRUE(LoadFile(0, file));
   p_.routingMask = 0x01;
   ASSERT_TRUE(LoadFile(1, file));
-  EXPECT_EQ(p_.routingMask, 0x01);
+  EXPECT_EQ(+p_.routingMask, 0x01);
   p_.routingMask = 0x11;
   UpdateRouting(p_);
   EXPECT_FALSE(UnloadResponse(nullptr, p_, 0));
@@ -282,12 +282,12 @@ TEST_F(Sources, TheRulesTieTheTwoResponses) {
   const long blocks = tp::Memory().liveBlocks;
   EXPECT_TRUE(UnloadResponse(nullptr, p_, 1));
   EXPECT_EQ(tp::Memory().liveBlocks, blocks - 2);  // its samples and its view
-  EXPECT_EQ(p_.routingMask, 0x01);
-  EXPECT_EQ(p_.responseSource[1], kSourceNone);
-  EXPECT_EQ(p_.responseFrames[1], 0);
-  EXPECT_EQ(p_.responseSamples[1], 0u);
-  EXPECT_EQ(p_.responseLetter[0], 'a');
-  EXPECT_EQ(p_.responseLetter[1], 'x');
+  EXPECT_EQ(+p_.routingMask, 0x01);
+  EXPECT_EQ(+p_.responseSource[1], kSourceNone);
+  EXPECT_EQ(+p_.responseFrames[1], 0);
+  EXPECT_EQ(+p_.responseSamples[1], 0u);
+  EXPECT_EQ(+p_.responseLetter[0], 'a');
+  EXPECT_EQ(+p_.responseLetter[1], 'x');
   EXPECT_TRUE(UnloadResponse(nullptr, p_, 0));
   EXPECT_EQ(tp::Memory().liveBlocks, blocks - 4);
 }
@@ -298,7 +298,7 @@ TEST_F(Sources, ClipboardsAreReadAsTheyAreNow) {
   tp::LoadClipboard({{CF_WAVE, Wave(first)}});
   ASSERT_TRUE(LoadResponse(nullptr, p_, 0, kSourceWindowsClipboard, false));
   EXPECT_EQ(Samples(0), first.samples);
-  EXPECT_EQ(p_.responseSource[0], kSourceWindowsClipboard);
+  EXPECT_EQ(+p_.responseSource[0], kSourceWindowsClipboard);
 
   // Extra chunks are refused from the clipboard; no wave data, or a busy clipboard, fail silently.
   WaveSpec extra;
@@ -330,7 +330,7 @@ TEST_F(Sources, ClipboardsAreReadAsTheyAreNow) {
   EXPECT_EQ(HostClipboardFile(), "C:\\WINDOWS\\vornclip.wav");
   Write("vornclip.wav", Wave(first));
   ASSERT_TRUE(LoadResponse(nullptr, p_, 0, kSourceHostClipboard, false));
-  EXPECT_EQ(p_.responseSource[0], kSourceHostClipboard);
+  EXPECT_EQ(+p_.responseSource[0], kSourceHostClipboard);
   EXPECT_EQ(Samples(0), first.samples);
 }
 
@@ -347,10 +347,10 @@ TEST_F(Sources, HandlesNotMadeByThisModuleAreNeverUsed) {
   p_.routingMask = 0x01;
   EXPECT_FALSE(LiveSampleBlock(p_, 0));
   ASSERT_TRUE(ReloadResponses(nullptr, p_));
-  EXPECT_EQ(p_.routingMask, 0x01);  // the reload keeps the routing
+  EXPECT_EQ(+p_.routingMask, 0x01);  // the reload keeps the routing
   EXPECT_EQ(GlobalSize(other), 64u);  // untouched
   EXPECT_EQ(Samples(0), (std::vector<int16_t>{1000, -2000, 3000}));
-  EXPECT_NE(p_.responseDisplay[0], 12345u);  // a view of its own
+  EXPECT_NE(+p_.responseDisplay[0], 12345u);  // a view of its own
   GlobalFree(other);
 
   // Released blocks (Cancel) are reloaded; a source that is gone leaves both responses unloaded.
@@ -362,8 +362,8 @@ TEST_F(Sources, HandlesNotMadeByThisModuleAreNeverUsed) {
   const long blocks = tp::Memory().liveBlocks;
   EXPECT_FALSE(ReloadResponses(nullptr, p_));
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Loading File Error: Error loading WAV File"});
-  EXPECT_EQ(p_.responseSource[0], kSourceNone);
-  EXPECT_EQ(p_.responseSource[1], kSourceNone);
+  EXPECT_EQ(+p_.responseSource[0], kSourceNone);
+  EXPECT_EQ(+p_.responseSource[1], kSourceNone);
   EXPECT_EQ(tp::Memory().liveBlocks, blocks);
 
   // Memory that runs out keeps the previous response and leaks nothing.
@@ -375,6 +375,6 @@ TEST_F(Sources, HandlesNotMadeByThisModuleAreNeverUsed) {
   EXPECT_FALSE(LoadFile(0, again));
   tp::DisarmFaults();
   EXPECT_TRUE(LiveSampleBlock(p_, 0));
-  EXPECT_NE(p_.responseDisplay[0], 0u);
+  EXPECT_NE(+p_.responseDisplay[0], 0u);
   EXPECT_EQ(tp::Memory().liveBlocks, blocks + 2);
 }

@@ -5,31 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 
 #include "win32/tests/wine_support.h"
 
 namespace tovrel::wine {
 namespace {
 
-Wav Noise(int channels, long frames, int amplitude, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> d(-amplitude, amplitude);
-  Wav w{channels, 44100, 16, {}};
-  for (long k = 0; k < frames * channels; ++k) w.samples.push_back(static_cast<int16_t>(d(rng)));
-  return w;
-}
-
-std::string Save(const std::string& name, const Wav& wav) {
-  const std::string path = ScratchDir() + "/" + name;
-  EXPECT_TRUE(WriteWav(path, wav));
-  return path;
-}
-
 TEST(WineConvolve, GrowsTheDocumentAsNative) {
   TOVREL_REQUIRE_WINE("convolve");
-  const std::string doc = Save("doc.wav", Noise(2, 700, 8000, 1));
-  const std::string ir = Save("ir.wav", Noise(2, 61, 3000, 2));
+  const std::string doc = SaveScratchWav("doc.wav", Noise(2, 700, 8000, 1));
+  const std::string ir = SaveScratchWav("ir.wav", Noise(2, 61, 3000, 2));
   const std::vector<std::vector<std::string>> modes = {
       {"--set", "1008=on"},                                                  // E
       {"--set", "1008=on", "--set", "1004=on", "--set", "1005=on"},          // Q
@@ -62,9 +47,9 @@ TEST(WineConvolve, GrowsTheDocumentAsNative) {
 
 TEST(WineConvolve, DataLengthPastTheBlockIsRefused) {
   TOVREL_REQUIRE_WINE("convolve");
-  const std::string doc = Save("doc.wav", Noise(1, 100, 8000, 3));
+  const std::string doc = SaveScratchWav("doc.wav", Noise(1, 100, 8000, 3));
   Wav ir = Noise(1, 10, 3000, 4);
-  const std::string path = Save("ir.wav", ir);
+  const std::string path = SaveScratchWav("ir.wav", ir);
   // The length at offset 40 says 4000 bytes; the block holds 20.
   std::FILE* f = std::fopen(path.c_str(), "r+b");
   ASSERT_NE(f, nullptr);

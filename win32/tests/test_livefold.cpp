@@ -5,27 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 
 #include "liveconvolver/livefold/livefold_block.h"
 #include "win32/tests/wine_support.h"
 
 namespace tovrel::wine {
 namespace {
-
-Wav Noise(int channels, long frames, int amplitude, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> d(-amplitude, amplitude);
-  Wav w{channels, 44100, 16, {}};
-  for (long k = 0; k < frames * channels; ++k) w.samples.push_back(static_cast<int16_t>(d(rng)));
-  return w;
-}
-
-std::string Save(const std::string& name, const Wav& wav) {
-  const std::string path = ScratchDir() + "/" + name;
-  EXPECT_TRUE(WriteWav(path, wav));
-  return path;
-}
 
 LiveParams ParamsOf(const Json& report) {
   LiveParams p{};
@@ -44,9 +29,9 @@ long Differences(const std::vector<long long>& a, const std::vector<long long>& 
 
 TEST(WineLivefold, RendersStoredResponsesAsNative) {
   TOVREL_REQUIRE_WINE("livefold");
-  const std::string doc = Save("doc.wav", Noise(2, 600, 8000, 1));
-  const std::string ir1 = Save("ir1.wav", Noise(1, 12, 9000, 2));
-  const std::string ir2 = Save("ir2.wav", Noise(2, 9, 9000, 3));
+  const std::string doc = SaveScratchWav("doc.wav", Noise(2, 600, 8000, 1));
+  const std::string ir1 = SaveScratchWav("ir1.wav", Noise(1, 12, 9000, 2));
+  const std::string ir2 = SaveScratchWav("ir2.wav", Noise(2, 9, 9000, 3));
   // IR1 then IR2 in cascade on the left input's path to L; IR2 alone from the right input to R.
   LiveParams p{};
   p.combinedLetter = p.responseLetter[0] = p.responseLetter[1] = 'x';
@@ -67,10 +52,10 @@ TEST(WineLivefold, RendersStoredResponsesAsNative) {
   EXPECT_EQ(r["setup"]["result"].integer(), 1);
   EXPECT_EQ(r["messageBoxes"].size(), 0u);
   const LiveParams after = ParamsOf(r);
-  EXPECT_EQ(after.responseFrames[0], 12);
-  EXPECT_EQ(after.responseChannels[1], 2);
-  EXPECT_EQ(after.routingMask, 0x91);
-  EXPECT_EQ(after.responseSamples[0], 0u);  // released with the command
+  EXPECT_EQ(+after.responseFrames[0], 12);
+  EXPECT_EQ(+after.responseChannels[1], 2);
+  EXPECT_EQ(+after.routingMask, 0x91);
+  EXPECT_EQ(+after.responseSamples[0], 0u);  // released with the command
 
   NativeRun n = RunNativeCommand("Real Time Convolver",
                                  {doc, "--tab", "IR #1", "--open-file", ir1, "--press", "File", "--tab", "IR #2",
@@ -84,8 +69,8 @@ TEST(WineLivefold, RendersStoredResponsesAsNative) {
 
 TEST(WineLivefold, LoadsTheWindowsClipboardOnItsTab) {
   TOVREL_REQUIRE_WINE("livefold");
-  const std::string doc = Save("doc.wav", Noise(2, 300, 8000, 4));
-  const std::string ir = Save("ir.wav", Noise(2, 7, 9000, 5));
+  const std::string doc = SaveScratchWav("doc.wav", Noise(2, 300, 8000, 4));
+  const std::string ir = SaveScratchWav("ir.wav", Noise(2, 7, 9000, 5));
   HarnessRun run =
       RunHarness("livefold", {"--in", WinePath(doc), "--clipboard-in", WinePath(ir), "--set", "1230=IR #1", "--press",
                               "1004"});
@@ -93,10 +78,10 @@ TEST(WineLivefold, LoadsTheWindowsClipboardOnItsTab) {
   const Json& r = run.report;
   EXPECT_EQ(r["setup"]["result"].integer(), 1);
   const LiveParams p = ParamsOf(r);
-  EXPECT_EQ(p.responseSource[0], kSourceWindowsClipboard);
-  EXPECT_EQ(p.responseChannels[0], 2);
-  EXPECT_EQ(p.responseFrames[0], 7);
-  EXPECT_EQ(p.routingMask, 0);  // a new response starts unrouted: the selection comes back at full scale
+  EXPECT_EQ(+p.responseSource[0], kSourceWindowsClipboard);
+  EXPECT_EQ(+p.responseChannels[0], 2);
+  EXPECT_EQ(+p.responseFrames[0], 7);
+  EXPECT_EQ(+p.routingMask, 0);  // a new response starts unrouted: the selection comes back at full scale
   NativeRun n = RunNativeCommand("Real Time Convolver", {doc, "--tab", "IR #1", "--press", "Win Clip"}, ir);
   ASSERT_EQ(n.error, "");
   EXPECT_EQ(r["do"]["result"].integer(), n.report["entryPoints"]["XfmDo"].integer());
@@ -110,7 +95,7 @@ TEST(WineLivefold, LoadsTheWindowsClipboardOnItsTab) {
   EXPECT_EQ(second.report["messageBoxes"][0]["caption"].text, "Impulse Response loading Error");
   EXPECT_EQ(second.report["messageBoxes"][0]["text"].text,
             "Can't load Impulse Response 2 before loading Impulse Response 1!");
-  EXPECT_EQ(ParamsOf(second.report).responseSource[1], 0);
+  EXPECT_EQ(+ParamsOf(second.report).responseSource[1], 0);
 }
 
 }  // namespace

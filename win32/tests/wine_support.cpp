@@ -5,12 +5,14 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -532,6 +534,20 @@ std::vector<unsigned> ReadRcDialogs(const std::string& path) {
     if (std::regex_match(line, m, dialog)) ids.push_back(static_cast<unsigned>(std::stoul(m[1].str())));
   }
   return ids;
+}
+
+Wav Noise(int channels, long frames, int amplitude, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> d(-amplitude, amplitude);
+  Wav w{channels, 44100, 16, {}};
+  for (long k = 0; k < frames * channels; ++k) w.samples.push_back(static_cast<int16_t>(d(rng)));
+  return w;
+}
+
+std::string SaveScratchWav(const std::string& name, const Wav& wav) {
+  const std::string path = ScratchDir() + "/" + name;
+  if (!WriteWav(path, wav)) ADD_FAILURE() << "cannot write " << path;
+  return path;
 }
 
 }  // namespace tovrel::wine

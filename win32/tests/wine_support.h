@@ -75,6 +75,10 @@ struct Wav {
 };
 bool ReadWav(const std::string& path, Wav& wav, std::string& error);
 bool WriteWav(const std::string& path, const Wav& wav);
+// 16-bit noise at 44100 Hz, uniform within +-amplitude, the same for the same seed.
+Wav Noise(int channels, long frames, int amplitude, unsigned seed);
+// Writes the WAV file under the test's scratch directory; its path.
+std::string SaveScratchWav(const std::string& name, const Wav& wav);
 
 // A run of the native `tovrel` command with a clipboard of its own.
 struct NativeRun {
