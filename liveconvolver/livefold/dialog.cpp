@@ -11,6 +11,7 @@
 #include "liveconvolver/livefold/dialog.h"
 #include "liveconvolver/livefold/display.h"
 #include "liveconvolver/livefold/livefold_block.h"
+#include "liveconvolver/livefold/preview.h"
 #include "liveconvolver/livefold/sources.h"
 #include "liveconvolver/routing.h"
 
@@ -34,7 +35,6 @@ enum : int {
   kDeviceLabel = 1248, kCapsHead = 1249,
   kInputInfo = 1038, kOutputInfo = 1146, kFftInfo = 1147,
   kScalingEdit = 1030, kUpTen = 1208, kUpOne = 1207, kDownOne = 1210, kDownTen = 1209,
-  kPreview = 1229,
 };
 
 enum Tab { kMonitorTab = 0, kFirstTab = 1, kSecondTab = 2, kAudioTab = 3 };
@@ -154,7 +154,7 @@ void ShowSource(HWND dialog, const LiveParams& p) {
   }
   SetDlgItemTextA(dialog, kSourceEdit, source.c_str());
   SetDlgItemTextA(dialog, kPathEdit, path.c_str());
-  Enable(dialog, kUnloadButton, which >= 0 && Loaded(p, which));
+  Enable(dialog, kUnloadButton, which >= 0 && Loaded(p, which) && !PreviewRunning());
 }
 
 void Redraw(int view) {
@@ -265,6 +265,29 @@ BOOL InitDialog(HWND dialog, XfmContext* context) {
   return TRUE;
 }
 
+// The controls a user can act on, but the preview button.
+constexpr int kActiveControls[] = {IDOK, IDCANCEL, kHelpId, kTabs, 1007, 1008, 1009, 1010, 1011, 1012, 1013, 1014,
+                                   kFileButton, kHostClipButton, kWinClipButton, kUnloadButton, kDeviceList,
+                                   kScalingEdit, kUpTen, kUpOne, kDownOne, kDownTen};
+
+// Preview starts and stops: while it plays only its button acts; afterwards the controls
+// come back with their interlocks, and OK only when the left input does not go to both outputs.
+void PreviewCommand(HWND dialog, LiveParams& p, XfmContext* context) {
+  if (PreviewRunning()) {
+    StopPreview(dialog);
+    SetDlgItemTextA(dialog, kPreviewButton, "Preview");
+    for (int id : kActiveControls) Enable(dialog, id, true);
+    ShowTab(dialog, p);
+    FillInfo(dialog, p);
+    Enable(dialog, IDOK, Runnable(p) && p.combinedLetter != 'c');
+    return;
+  }
+  Recompute(p);
+  if (!StartPreview(dialog, context, p)) return;
+  for (int id : kActiveControls) Enable(dialog, id, false);
+  SetDlgItemTextA(dialog, kPreviewButton, "Stop");
+}
+
 void StepScaling(HWND dialog, LiveParams& p, int step) {
   const int s = p.scalingDb + step;
   if (s > 32767 || s < -32767) {
@@ -311,7 +334,11 @@ BOOL Command(HWND dialog, int id, int code) {
   auto* p = reinterpret_cast<LiveParams*>(state.block);
   auto* context = reinterpret_cast<XfmContext*>(state.context);
   if (!p || !context) return TRUE;  // the dialog has ended already
+  if (PreviewRunning() && id != kPreviewButton && (id == IDOK || id == IDCANCEL)) StopPreview(dialog);
   switch (id) {
+    case kPreviewButton:
+      if (code == BN_CLICKED) PreviewCommand(dialog, *p, context);
+      return TRUE;
     case IDOK:
       Recompute(*p);
       if (Runnable(*p)) End(dialog, state, 1);
@@ -346,7 +373,13 @@ BOOL Command(HWND dialog, int id, int code) {
       return TRUE;
     case kDeviceList:
       // The capabilities view shows the chosen device.
-      if (code == CBN_SELCHANGE) Redraw(kAudioTab);
+      if (code == CBN_SELCHANGE) {
+        const LRESULT device = SendDlgItemMessageA(dialog, kDeviceList, CB_GETCURSEL, 0, 0);
+        if (device >= 0 && static_cast<UINT>(device) != PreviewDevice()) {
+          SetPreviewDevice(static_cast<UINT>(device));
+          Redraw(kAudioTab);
+        }
+      }
       return TRUE;
     default:
       if (id >= kFirstSwitch && id <= kLastSwitch && code == BN_CLICKED) SwitchClicked(dialog, *p, id);
@@ -371,6 +404,7 @@ BOOL Notify(HWND dialog, const NMHDR* header) {
 void SetDialogInstance(HINSTANCE instance) { g_instance = instance; }
 
 INT_PTR CALLBACK DIALOGMsgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (PreviewMessage(dialog, message, wParam, lParam)) return TRUE;
   switch (message) {
     case WM_INITDIALOG: return InitDialog(dialog, reinterpret_cast<XfmContext*>(lParam));
     case WM_COMMAND: return Command(dialog, LOWORD(wParam), HIWORD(wParam));

@@ -274,3 +274,26 @@ TEST(Livefold, SwitchesFollowTheirInterlocksAndTheScalingFactorStopsAtItsBounds)
   EXPECT_EQ(+p.routingMask, 0);
   EXPECT_EQ(+p.scalingDb, 32767);
 }
+
+TEST(Livefold, PreviewPlaysTheRoutingAndGivesTheControlsBack) {
+  TestHost host;
+  const std::string ir = ResponseFile(host, "ir.wav", 1, {20000, -10000, 5000});
+  const std::string recording = host.store().home() + "/played.wav";
+  tp::SetWaveDevices({"virtual:" + recording});
+  tp::SetVirtualWaveSpeed(20);
+  RunOptions o = Script({LoadFile("IR #1", ir), Route({1007})});
+  o.previewSeconds = 0.3;
+  Document doc = Noise(2, 4000, 9);
+  const RunReport r = host.Run(kModule, doc, o);
+  tp::SetVirtualWaveSpeed(1);
+  tp::SetWaveDevices({});
+  ASSERT_EQ(r.status, RunStatus::Completed) << r.message;
+  const tp::DialogState* d = FindDialog(r, 119);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->Find(1229)->text, "Preview");
+  for (int id : {1, 2, 1007, 1230}) EXPECT_TRUE(d->Find(id)->enabled) << id;
+  Document played;
+  std::string error;
+  ASSERT_TRUE(ReadWavFile(recording, played, error)) << error;
+  EXPECT_GT(played.frames(), 0);
+}
