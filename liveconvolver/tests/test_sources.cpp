@@ -29,7 +29,7 @@ void PutTag(std::vector<uint8_t>& b, const char* tag) {
   for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(tag[k]));
 }
 
-struct WaveSpec {
+struct WaveImageShape {
   int channels = 1;
   int bits = 16;
   uint32_t rate = 44100;
@@ -39,7 +39,7 @@ struct WaveSpec {
   int64_t statedData = -1;                              // data length as stated, -1: the real one
 };
 
-std::vector<uint8_t> Wave(const WaveSpec& s) {
+std::vector<uint8_t> Wave(const WaveImageShape& s) {
   std::vector<uint8_t> b;
   PutTag(b, "RIFF");
   Put32(b, 0);
@@ -136,20 +136,20 @@ class Sources : public ::testing::Test {
 TEST(WaveLayouts, FilesWalkTheirChunksWhileClipboardDataMustBeCanonical) {
   struct Case {
     const char* what;
-    WaveSpec spec;
+    WaveImageShape shape;
     WaveProblem file, clipboard;
   };
-  WaveSpec extra;
+  WaveImageShape extra;
   extra.extra = {{"LIST", 3}, {"junk", 10}};  // an odd chunk and its pad byte
-  WaveSpec longFmt;
+  WaveImageShape longFmt;
   longFmt.fmtBytes = 18;
-  WaveSpec bits8;
+  WaveImageShape bits8;
   bits8.bits = 8;
-  WaveSpec three;
+  WaveImageShape three;
   three.channels = 3;
-  WaveSpec overlong;
+  WaveImageShape overlong;
   overlong.statedData = 1000;
-  WaveSpec empty;
+  WaveImageShape empty;
   empty.samples = {};
   const Case cases[] = {
       {"canonical", {}, WaveProblem::None, WaveProblem::None},
@@ -161,7 +161,7 @@ TEST(WaveLayouts, FilesWalkTheirChunksWhileClipboardDataMustBeCanonical) {
       {"no frame", empty, WaveProblem::NoData, WaveProblem::NoData},
   };
   for (const auto& c : cases) {
-    std::vector<uint8_t> bytes = Wave(c.spec);
+    std::vector<uint8_t> bytes = Wave(c.shape);
     auto read = [](void* file, uint64_t at, uint8_t* to, std::size_t n) {
       auto* b = static_cast<std::vector<uint8_t>*>(file);
       if (at + n > b->size()) return false;
@@ -172,8 +172,8 @@ TEST(WaveLayouts, FilesWalkTheirChunksWhileClipboardDataMustBeCanonical) {
     EXPECT_EQ(f.problem, c.file) << c.what;
     EXPECT_EQ(ParseClipboardWave(bytes.data(), bytes.size()).problem, c.clipboard) << c.what;
     if (f.problem == WaveProblem::None) {
-      EXPECT_EQ(f.dataBytes, 2 * c.spec.samples.size()) << c.what;
-      EXPECT_EQ(bytes[f.dataOffset], static_cast<uint8_t>(c.spec.samples[0] & 0xff)) << c.what;
+      EXPECT_EQ(f.dataBytes, 2 * c.shape.samples.size()) << c.what;
+      EXPECT_EQ(bytes[f.dataOffset], static_cast<uint8_t>(c.shape.samples[0] & 0xff)) << c.what;
     }
   }
   // A truncated header, and a file that ends inside its chunk list.
@@ -194,7 +194,7 @@ TEST(WaveLayouts, FilesWalkTheirChunksWhileClipboardDataMustBeCanonical) {
 }
 
 TEST_F(Sources, AFileLoadsThroughTheFileDialogAndAFailureKeepsThePreviousResponse) {
-  WaveSpec stereo;
+  WaveImageShape stereo;
   stereo.channels = 2;
   stereo.rate = 48000;
   stereo.samples = {100, -200, 300, -400};
@@ -223,7 +223,7 @@ TEST_F(Sources, AFileLoadsThroughTheFileDialogAndAFailureKeepsThePreviousRespons
   tp::ClearJournal();
 
   // Each bad file gives its message; the stereo response stays, with its path.
-  WaveSpec bits8, three, overlong;
+  WaveImageShape bits8, three, overlong;
   bits8.bits = 8;
   three.channels = 3;
   overlong.statedData = 4000;
@@ -293,7 +293,7 @@ TEST_F(Sources, TheRulesTieTheTwoResponses) {
 }
 
 TEST_F(Sources, ClipboardsAreReadAsTheyAreNow) {
-  WaveSpec first;
+  WaveImageShape first;
   first.samples = {7, 8, 9, 10};
   tp::LoadClipboard({{CF_WAVE, Wave(first)}});
   ASSERT_TRUE(LoadResponse(nullptr, p_, 0, kSourceWindowsClipboard, false));
@@ -301,7 +301,7 @@ TEST_F(Sources, ClipboardsAreReadAsTheyAreNow) {
   EXPECT_EQ(+p_.responseSource[0], kSourceWindowsClipboard);
 
   // Extra chunks are refused from the clipboard; no wave data, or a busy clipboard, fail silently.
-  WaveSpec extra;
+  WaveImageShape extra;
   extra.extra = {{"LIST", 4}};
   tp::LoadClipboard({{CF_WAVE, Wave(extra)}});
   EXPECT_FALSE(LoadResponse(nullptr, p_, 0, kSourceWindowsClipboard, false));
