@@ -94,6 +94,18 @@ INT_PTR SettingsDialogProc(const SettingsDialog& hooks, HWND dialog, UINT messag
       }
       return TRUE;
     }
+    case kCheckFieldsMessage: {
+      auto* text = reinterpret_cast<char*>(lParam);
+      for (const EditField& field : hooks.fields) {
+        HWND edit = GetDlgItem(dialog, field.id);
+        if (!text || !edit || !IsWindowEnabled(edit)) continue;
+        if (FieldHolds(dialog, field)) continue;
+        std::strncpy(text, FieldRefusal(field, field.lo, field.hi).c_str(), kFieldTextBytes - 1);
+        text[kFieldTextBytes - 1] = '\0';
+        break;
+      }
+      return TRUE;
+    }
     case WM_COMMAND: {
       DialogStateText state = ReadDialogState(dialog, hooks.stateControl);
       auto* block = reinterpret_cast<void*>(state.block);

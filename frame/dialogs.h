@@ -23,6 +23,11 @@ inline constexpr int kResultProcOrdinal = 101;
 // may hold (DescribeField), or stays as it was for a control the module does not list.
 inline constexpr UINT kDescribeFieldMessage = WM_APP + 0x3A1;
 inline constexpr std::size_t kFieldTextBytes = 2048;
+// Sent by our hosts to an open settings dialog before anything is changed in it: lParam a
+// buffer of kFieldTextBytes characters that receives the refusal of the first listed
+// edit, enabled, whose text its field cannot hold ("<name> must be <range>."), or stays
+// as it was when every one holds. The host checks so the settings of a stored block.
+inline constexpr UINT kCheckFieldsMessage = WM_APP + 0x3A2;
 
 // Batch mode: a batch index is set and dialogs are not to be shown.
 inline bool IsBatchMode(const XfmContext* context) {

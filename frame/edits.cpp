@@ -148,6 +148,10 @@ std::optional<double> ReadFieldIn(HWND dialog, const EditField& field, double lo
   return value;
 }
 
+bool FieldHolds(HWND dialog, const EditField& field) {
+  return ParseFieldIn(EditText(dialog, field.id, kLongestEdit).c_str(), field.lo, field.hi, field.whole).has_value();
+}
+
 bool ReadFields(HWND dialog, std::span<const EditField> fields, double* values, const char* caption) {
   for (const EditField& field : fields) {
     const std::optional<double> value = ReadField(dialog, field, caption);

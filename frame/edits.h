@@ -62,6 +62,8 @@ std::optional<double> ParseFieldIn(const char* text, double lo, double hi, bool 
 // gives nothing: the dialog then stays open.
 std::optional<double> ReadField(HWND dialog, const EditField& field, const char* caption);
 std::optional<double> ReadFieldIn(HWND dialog, const EditField& field, double lo, double hi, const char* caption);
+// Whether the edit's text is a value of the field's own range, without a message.
+bool FieldHolds(HWND dialog, const EditField& field);
 // Every field in order into values (as many); false after the first refused one.
 bool ReadFields(HWND dialog, std::span<const EditField> fields, double* values, const char* caption);
 // Shows the refusal of a value the field's combination with others does not allow.

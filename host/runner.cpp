@@ -179,7 +179,19 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
 
     if (ready) {
       session.ShowProgress(options.showProgress);
+      if (stored) user.CheckStoredFields();
       rep.setupResult = module.setup(portable::HostWindow(), module.instance(), &ctx);
+      if (!user.storedRefusal().empty()) {
+        // A stored block whose settings the dialog cannot hold is outside data gone wrong:
+        // say so, and run from the defaults as if nothing had been stored.
+        std::string why = user.storedRefusal();
+        if (!why.empty() && why.back() == '.') why.pop_back();
+        rep.notices.push_back("the stored settings of \"" + module.title() + "\" are not used (" + why +
+                              "); the defaults are used");
+        portable::ClearJournal();
+        rep.initResult = module.init(&ctx);
+        if (*rep.initResult != 0) rep.setupResult = module.setup(portable::HostWindow(), module.instance(), &ctx);
+      }
       const std::size_t journalAfterSetup = portable::Journal().size();
       if (!user.usageError().empty()) {
         rep.status = RunStatus::UsageError;

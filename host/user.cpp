@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <iostream>
 
+#include "frame/dialogs.h"
+
 namespace tovrel::host {
 
 using portable::ControlKind;
@@ -321,6 +323,16 @@ void ScriptedUser::DialogIdle(HWND dialog, int round) {
       if (w == dialog) return true;
     return false;
   };
+  if (checkStored_) {
+    checkStored_ = false;
+    char refusal[kFieldTextBytes] = {0};
+    SendMessageA(dialog, kCheckFieldsMessage, 0, reinterpret_cast<LPARAM>(refusal));
+    if (refusal[0]) {
+      storedRefusal_ = refusal;
+      if (!portable::Click(dialog, IDCANCEL)) portable::PressCloseBox(dialog);
+      return;
+    }
+  }
   DialogState state = portable::Inspect(dialog);
   bool alarmed = false;
   copied_ = false;

@@ -70,6 +70,12 @@ class ScriptedUser : public portable::User {
   // dialog play for this long (less when the preview ends by itself), press "Stop".
   void SetPreview(double seconds) { previewSeconds_ = seconds; }
 
+  // Before anything else, the first settings dialog is asked whether its edits hold
+  // values of their ranges (the settings of a stored block); one that does not is
+  // cancelled at once, and storedRefusal() says why.
+  void CheckStoredFields() { checkStored_ = true; }
+  const std::string& storedRefusal() const { return storedRefusal_; }
+
   // A value that a dialog does not offer, found while the dialog was open.
   const std::string& usageError() const { return usageError_; }
   // Settings and presses that no dialog of the run had.
@@ -103,6 +109,8 @@ class ScriptedUser : public portable::User {
   std::string usageError_;
   double previewSeconds_ = 0;
   bool refusedToClose_ = false;
+  bool checkStored_ = false;
+  std::string storedRefusal_;
   std::vector<std::string> resultTexts_;
   std::vector<Snapshot> snapshots_;
 };

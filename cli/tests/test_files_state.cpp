@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/testing.h"
+#include "host/core/stored.h"
 
 namespace fs = std::filesystem;
 
@@ -101,6 +102,19 @@ TEST_F(FilesAndState, StoredSettingsAreOutsideData) {
   ASSERT_EQ(Run("run \"Multi MLS Signal\" --new 8000 -o " + Q("m.wav"), nullptr, &err), 0) << err;
   EXPECT_NE(err.find("not used"), std::string::npos) << err;
   EXPECT_EQ(fs::file_size(dir_ + "/m.wav"), 44u + 2u * 32767u);
+
+  // A whole block holding a value its dialog cannot hold (an amplitude of -32768): a notice
+  // naming the field and its range, then the defaults.
+  const std::vector<uint8_t> block = {3, 0, 0, 0, 7, 0, 0, 0, 0x00, 0x80};
+  const std::vector<uint8_t> image = tovrel::host::BlockFileImage("iili", block);
+  std::ofstream(dir_ + "/home/params/seqsource.blk", std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  ASSERT_EQ(Run("run \"MLS Signal\" --new 8000 -o " + Q("d.wav"), nullptr, &err), 0) << err;
+  EXPECT_NE(err.find("Amplitude must be a whole number from -32767 to 32767); the defaults are used"), std::string::npos)
+      << err;
+  EXPECT_GT(fs::file_size(dir_ + "/d.wav"), 44u + 2u * 7u);  // the default order, not the stored one
+  EXPECT_EQ(Run("run \"MLS Signal\" --new 8000 -o " + Q("d.wav"), nullptr, &err), 0);
+  EXPECT_EQ(err.find("not used"), std::string::npos) << err;  // the defaults' run stored sound settings
 
   // A cancelled or failed run keeps the settings of the last completed one.
   ASSERT_EQ(Run("run \"MLS Signal\" --new 8000 --set \"MLS Order=3\" -o " + Q("a.wav")), 0);
