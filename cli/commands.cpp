@@ -12,6 +12,7 @@ void RegisterCommands(CLI::App& cli, App& app, Commands& commands) {
   RegisterReset(cli, app, commands);
   RegisterDemo(cli, app, commands);
   RegisterDevices(cli, app, commands);
+  RegisterReport(cli, app, commands);
 }
 
 }  // namespace tovrel::cli

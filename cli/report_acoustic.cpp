@@ -29,14 +29,20 @@ host::Json Value(float v) {
   return host::Json(std::strtod(text, nullptr));
 }
 
-// The text of the first result dialog that handed on an acoustic report.
-bool ReadReport(const host::RunReport& report, ParsedReport& parsed) {
+// The first text a result dialog handed on that is an acoustic report.
+const std::string* ReadReport(const host::RunReport& report, ParsedReport& parsed) {
   for (const auto& text : report.resultTexts)
-    if (ParseReportText(text, parsed)) return true;
-  return false;
+    if (ParseReportText(text, parsed)) return &text;
+  return nullptr;
 }
 
 }  // namespace
+
+std::vector<AcousticParameter> AcousticParameters() {
+  std::vector<AcousticParameter> out;
+  for (int j = 0; j < kParameters; ++j) out.push_back({kNames[j], kReportParameterLabels[j]});
+  return out;
+}
 
 host::Json AcousticJson(const std::string& reportText, const std::vector<uint8_t>& block) {
   ParsedReport a;
@@ -83,25 +89,52 @@ host::Json AcousticJson(const std::string& reportText, const std::vector<uint8_t
   return out;
 }
 
-bool PrintAcousticComparison(App& app, const host::RunOptions& options, const host::Document& recovered,
-                             const host::Document& truth, const std::string& heading) {
-  std::string error;
+namespace {
+
+// Runs the module on a copy of the response and reads back the report its results dialog
+// handed on: its text (within `report`), or null with the reason.
+const std::string* RunReporting(App& app, const host::RunOptions& options, const host::Document& response,
+                                ParsedReport& parsed, host::RunReport& report, std::string& error) {
   const host::Module* module = host::FindCommand(app.modules, "acoustic", error);
   if (!module) {
-    Fail("the acoustical parameters module (acoustic) is not installed");
-    return false;
+    error = "the acoustical parameters module (acoustic) is not installed";
+    return nullptr;
   }
-  ParsedReport found[2];
-  const host::Document* docs[2] = {&recovered, &truth};
   // The results dialog hands its report on when its button is pressed, which batch mode
   // leaves no time for: the dialogs are confirmed by the scripted user instead.
   host::RunOptions pressing = options;
   pressing.batch = false;
+  host::Document doc = response;
+  report = host::RunCommand(*module, doc, pressing, app.store);
+  const std::string* text = report.status == host::RunStatus::Completed ? ReadReport(report, parsed) : nullptr;
+  if (!text) error = report.message.empty() ? "\"" + module->title() + "\" did not complete" : report.message;
+  return text;
+}
+
+}  // namespace
+
+std::optional<AcousticRun> RunAcoustic(App& app, const host::RunOptions& options, const host::Document& response,
+                                       std::string& error) {
+  ParsedReport parsed;
+  host::RunReport report;
+  const std::string* text = RunReporting(app, options, response, parsed, report, error);
+  if (!text) return std::nullopt;
+  AcousticRun run;
+  run.block = report.block;
+  run.earlierSettings = report.setupResult && !report.initResult;
+  run.json = AcousticJson(*text, report.block);
+  return run;
+}
+
+bool PrintAcousticComparison(App& app, const host::RunOptions& options, const host::Document& recovered,
+                             const host::Document& truth, const std::string& heading) {
+  ParsedReport found[2];
+  const host::Document* docs[2] = {&recovered, &truth};
   for (int i = 0; i < 2; ++i) {
-    host::Document doc = *docs[i];
-    const host::RunReport report = host::RunCommand(*module, doc, pressing, app.store);
-    if (report.status != host::RunStatus::Completed || !ReadReport(report, found[i])) {
-      Fail(report.message.empty() ? "\"" + module->title() + "\" did not complete" : report.message);
+    host::RunReport report;
+    std::string error;
+    if (!RunReporting(app, options, *docs[i], found[i], report, error)) {
+      Fail(error);
       return false;
     }
   }

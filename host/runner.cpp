@@ -263,7 +263,7 @@ RunReport RunCommand(const Module& module, Document& doc, const RunOptions& opti
       saveBlock();
       // Only a completed run's settings are kept for the next one.
       std::string error;
-      if (options.keepBlock && rep.status == RunStatus::Completed &&
+      if (options.keepBlock && options.storeBlock && rep.status == RunStatus::Completed &&
           !store.SaveBlock(module.name(), desc.typeString, rep.block, error))
         rep.notices.push_back("the settings could not be kept for the next run: " + error);
     }

@@ -28,6 +28,7 @@ struct RunOptions {
   bool printMessages = false;           // message boxes printed on stderr as they appear
   bool showProgress = false;            // progress bar on stderr
   bool keepBlock = true;                // store the parameter block for the next run
+  bool storeBlock = true;               // with keepBlock: store it (false: only read the stored one)
   bool handleInterrupt = false;         // Ctrl-C cancels the run
   // For tests: faults armed just before XfmDo, and a cancel at the k-th progress report.
   std::optional<portable::Faults> faultsDuringRun;

@@ -12,6 +12,7 @@ packages=(
   libasound2-dev
   clang libclang-rt-14-dev
   python3-numpy python3-scipy
+  chromium  # the report test renders its page headless
 )
 
 missing=()

@@ -27,9 +27,6 @@ const Json* Json::find(const std::string& key) const {
   return nullptr;
 }
 
-namespace {
-
-// Length of the well-formed UTF-8 sequence at s[k], 0 when there is none.
 std::size_t Utf8Length(const std::string& s, std::size_t k) {
   const auto c = static_cast<unsigned char>(s[k]);
   std::size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
@@ -38,8 +35,6 @@ std::size_t Utf8Length(const std::string& s, std::size_t k) {
     if ((static_cast<unsigned char>(s[k + i]) & 0xC0) != 0x80) return 0;
   return n;
 }
-
-}  // namespace
 
 std::string JsonQuote(const std::string& s) {
   std::string out = "\"";
@@ -73,6 +68,16 @@ std::string JsonQuote(const std::string& s) {
   return out + "\"";
 }
 
+std::string ShortestDecimal(double v) {
+  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  char buf[40];
+  for (int digits = 15; digits <= 17; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    if (std::strtod(buf, nullptr) == v) break;
+  }
+  return buf;
+}
+
 std::string HexText(const void* data, std::size_t size) {
   static const char digits[] = "0123456789abcdef";
   std::string s;
@@ -96,13 +101,7 @@ void Json::write(std::string& out) const {
     if (!std::isfinite(*d)) {
       out += "null";
     } else {
-      // The shortest text that reads back as the same double.
-      char buf[40];
-      for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, *d);
-        if (std::strtod(buf, nullptr) == *d) break;
-      }
-      out += buf;
+      out += ShortestDecimal(*d);
     }
   } else if (auto* s = std::get_if<std::string>(&value_)) {
     out += JsonQuote(*s);

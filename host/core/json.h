@@ -54,6 +54,13 @@ class Json {
 // A JSON string: UTF-8 kept, other bytes above 0x7f (Windows-1252 texts) as \u00XX.
 std::string JsonQuote(const std::string& s);
 
+// Length of the well-formed UTF-8 sequence at s[k], 0 when there is none.
+std::size_t Utf8Length(const std::string& s, std::size_t k);
+
+// v with 15 significant digits, or up to 17 where 15 do not read back as v, trailing
+// zeros dropped (1.25 is "1.25", 1000 is "1000"); "inf" and "-inf" for infinities.
+std::string ShortestDecimal(double v);
+
 // Bytes as lower-case hexadecimal digits.
 std::string HexText(const void* data, std::size_t size);
 
