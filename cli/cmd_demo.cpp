@@ -11,7 +11,7 @@
 #include "cli/commands.h"
 #include "cli/documents.h"
 #include "cli/report_acoustic.h"
-#include "frame/clipwave.h"
+#include "host/measure.h"
 #include "host/runner.h"
 #include "host/simulate.h"
 #include "host/user.h"
@@ -35,22 +35,6 @@ host::RunOptions DemoOptions() {
   o.keepBlock = false;  // the demo runs on the modules' defaults, whatever a user stored
   o.batch = true;
   return o;
-}
-
-// The response the clipboard holds, as a document.
-std::optional<host::Document> ClipboardResponse(const host::RunReport& report) {
-  for (const auto& item : report.clipboard) {
-    if (item.format != CF_WAVE) continue;
-    WavImage w = ReadWavImage(item.bytes.data(), item.bytes.size());
-    if (!w.riff || w.bitsPerSample != 16 || !w.dataFits || w.channels < 1 || w.channels > 2) return std::nullopt;
-    host::Document d = host::Document::Empty(static_cast<long>(w.sampleRate), w.channels);
-    d.samples.resize(w.dataBytes / 2);
-    for (std::size_t k = 0; k < d.samples.size(); ++k)
-      d.samples[k] = static_cast<int16_t>(w.data[2 * k] | (w.data[2 * k + 1] << 8));
-    d.SelectAll();
-    return d;
-  }
-  return std::nullopt;
 }
 
 // The room's true response, turned and scaled as a recovered one of `period` frames is:
@@ -157,7 +141,7 @@ int SweepDemo(App& app, Save& save, const host::Document& mlsResponse) {
          {"N. of first samples to skip", "0"}, {"Harmonic Order Number", k == 1 ? "1 Linear" : "2"},
          {"Autoscale each response separately", "off"}, {"Autoscale and remove DC component", "off"}});
     if (avg.status != host::RunStatus::Completed) return failed(avg);
-    auto got = ClipboardResponse(avg);
+    auto got = host::ClipboardResponse(avg.clipboard);
     if (!got) {
       Fail("the averaging left no response on the clipboard");
       return kExitFailed;
@@ -254,7 +238,7 @@ int Demo(App& app, const std::string& dir) {
     Fail(dec.message);
     return host::ExitCode(dec.status);
   }
-  auto response = ClipboardResponse(dec);
+  auto response = host::ClipboardResponse(dec.clipboard);
   if (!response) {
     Fail("the deconvolver left no impulse response on the clipboard");
     return kExitFailed;

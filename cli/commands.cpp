@@ -9,6 +9,7 @@ void RegisterCommands(CLI::App& cli, App& app, Commands& commands) {
   RegisterClip(cli, app, commands);
   RegisterConvert(cli, app, commands);
   RegisterSimulate(cli, app, commands);
+  RegisterMeasure(cli, app, commands);
   RegisterReset(cli, app, commands);
   RegisterDemo(cli, app, commands);
   RegisterDevices(cli, app, commands);

@@ -216,10 +216,25 @@ std::vector<double> CircularConvolve(const std::vector<double>& x, const std::ve
     }
     return y;
   }
+  const std::vector<double> linear = LinearConvolve(x, h);
+  for (std::size_t k = 0; k < linear.size(); ++k) y[k % n] += linear[k];
+  return y;
+}
+
+std::vector<double> LinearConvolve(const std::vector<double>& x, const std::vector<double>& h) {
+  if (x.empty() || h.empty()) return {};
+  const std::size_t n = x.size() + h.size() - 1;
+  std::vector<double> y(n, 0.0);
+  if (static_cast<double>(x.size()) * static_cast<double>(h.size()) <= 1e6) {
+    for (std::size_t k = 0; k < h.size(); ++k)
+      if (h[k] != 0.0)
+        for (std::size_t m = 0; m < x.size(); ++m) y[m + k] += h[k] * x[m];
+    return y;
+  }
   std::size_t size = 2;
-  while (size < n + h.size()) size <<= 1;
+  while (size < n + 1) size <<= 1;
   std::vector<float> a(size, 0.0f), b(size, 0.0f);
-  for (std::size_t k = 0; k < n; ++k) a[k] = static_cast<float>(x[k]);
+  for (std::size_t k = 0; k < x.size(); ++k) a[k] = static_cast<float>(x[k]);
   for (std::size_t k = 0; k < h.size(); ++k) b[k] = static_cast<float>(h[k]);
   RealFft(a.data(), static_cast<long>(size), 1);
   RealFft(b.data(), static_cast<long>(size), 1);
@@ -233,8 +248,40 @@ std::vector<double> CircularConvolve(const std::vector<double>& x, const std::ve
   }
   RealFft(a.data(), static_cast<long>(size), -1);
   const double scale = 2.0 / static_cast<double>(size);
-  for (std::size_t k = 0; k < n + h.size() - 1; ++k) y[k % n] += a[k] * scale;
+  for (std::size_t k = 0; k < n; ++k) y[k] = a[k] * scale;
   return y;
+}
+
+SystemStream::SystemStream(SimulatedSystem system, std::optional<double> noiseDbfs, uint32_t seed)
+    : system_(std::move(system)),
+      noise_(noiseDbfs ? 32767.0 * std::pow(10.0, *noiseDbfs / 20.0) : 0.0),
+      random_(seed) {}
+
+void SystemStream::Process(const int16_t* in, std::size_t frames, int inChannels, int16_t* out, int outChannels) {
+  if (pending_.size() < static_cast<std::size_t>(outChannels)) pending_.resize(static_cast<std::size_t>(outChannels));
+  for (int c = 0; c < outChannels; ++c) {
+    const std::size_t path = std::min<std::size_t>(static_cast<std::size_t>(c), system_.channels.size() - 1);
+    const int from = std::min(c, inChannels - 1);
+    std::vector<double> x(frames);
+    for (std::size_t n = 0; n < frames; ++n) x[n] = in[n * static_cast<std::size_t>(inChannels) + static_cast<std::size_t>(from)];
+    const std::vector<double> y = LinearConvolve(x, system_.channels[path]);
+    auto& pending = pending_[static_cast<std::size_t>(c)];
+    if (pending.size() < y.size()) pending.resize(y.size(), 0.0);
+    for (std::size_t k = 0; k < y.size(); ++k) pending[k] += y[k];
+    const bool polynomial = path < system_.polynomials.size() && !system_.polynomials[path].empty();
+    for (std::size_t n = 0; n < frames; ++n) {
+      double v = n < pending.size() ? pending[n] : 0.0;
+      if (polynomial) v = ApplyPolynomial(system_.polynomials[path], v);
+      if (noise_ > 0) v += noise_ * gauss_(random_);
+      v = std::round(v);
+      if (v > 32767.0 || v < -32768.0) {
+        v = std::clamp(v, -32768.0, 32767.0);
+        ++clipped_;
+      }
+      out[n * static_cast<std::size_t>(outChannels) + static_cast<std::size_t>(c)] = static_cast<int16_t>(v);
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(std::min(frames, pending.size())));
+  }
 }
 
 std::optional<SimulationResult> Simulate(const Document& excitation, const SimulatedSystem& system,

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,29 @@ struct SimulationResult {
 // channel c through response c (a one-channel system serves both).
 std::optional<SimulationResult> Simulate(const Document& excitation, const SimulatedSystem& system,
                                          const Recording& recording, std::string& error);
+
+// The system as a stream, for a loop that hears frames as they are played (the virtual
+// wave device's): each output channel c is response c (or the only one) of input channel c
+// (or the only one), then its polynomial, the noise, rounding and limiting to 16 bits. The
+// responses' tails carry over from one call to the next.
+class SystemStream {
+ public:
+  SystemStream(SimulatedSystem system, std::optional<double> noiseDbfs, uint32_t seed = 1);
+  void Process(const int16_t* in, std::size_t frames, int inChannels, int16_t* out, int outChannels);
+  long clipped() const { return clipped_; }
+
+ private:
+  SimulatedSystem system_;
+  double noise_ = 0;
+  std::mt19937 random_;
+  std::normal_distribution<double> gauss_{0.0, 1.0};
+  std::vector<std::vector<double>> pending_;  // per output channel: what is yet to come out
+  long clipped_ = 0;
+};
+
+// The linear convolution of x and h (x.size() + h.size() - 1 values): exact sums for short
+// work, the FFT otherwise.
+std::vector<double> LinearConvolve(const std::vector<double>& x, const std::vector<double>& h);
 
 // The steady-state (circular) response of one period x through h: y[n] = sum_k h[k] x[(n - k) mod N].
 // Automatic: exact sums for short work, the FFT of a zero-padded linear convolution otherwise.

@@ -221,6 +221,8 @@ struct WaveDeviceInfo {
   std::string description;  // the sound card's name, the recording's file, ...
   WAVEOUTCAPSA caps{};      // as waveOutGetDevCapsA gives them
   std::string problem;      // why the device cannot be opened now (empty when it can)
+  WAVEINCAPSA inCaps{};     // as waveInGetDevCapsA gives them (no formats: it cannot record)
+  std::string inProblem;    // why the device cannot record now
 };
 // Checks a device name; false with the reason when it cannot name a device.
 TOVREL_PORTABLE_API bool CheckWaveDeviceName(const std::string& name, std::string* error);
@@ -233,6 +235,16 @@ TOVREL_PORTABLE_API std::vector<WaveDeviceInfo> WaveDevices();
 // The virtual devices' clock runs this many times faster than real time (1 by default).
 TOVREL_PORTABLE_API void SetVirtualWaveSpeed(double factor);
 
+// What a recording virtual input hears of what a virtual output plays: the loop between
+// them (a simulated room, say). It gets the frames an output has just played (16-bit,
+// `playedChannels` interleaved) and writes as many frames of `heardChannels` into `heard`;
+// it is called on the output's thread, once per recording input, in playing order, so
+// input and output stay sample-synchronous. Without one (null), each input channel hears
+// the output channel of its number (the last one where the output has fewer): a cable.
+using VirtualWaveLoop = std::function<void(const int16_t* played, std::size_t frames, int playedChannels,
+                                           int16_t* heard, int heardChannels)>;
+TOVREL_PORTABLE_API void SetVirtualWaveLoop(VirtualWaveLoop loop);
+
 // What the open devices did since the process started.
 struct WaveActivity {
   long opens = 0;        // successful waveOutOpen calls (queries excluded)
@@ -240,6 +252,8 @@ struct WaveActivity {
   long buffers = 0;      // headers played to their end
   long underruns = 0;    // a device ran dry before its next header came (a stream's first excluded)
   long errors = 0;       // headers the device could not play
+  long recorded = 0;     // input headers filled to their end
+  long overruns = 0;     // an input had more than its queued headers could take
 };
 TOVREL_PORTABLE_API WaveActivity WaveOutActivity();
 

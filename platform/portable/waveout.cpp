@@ -84,10 +84,9 @@ std::shared_ptr<OpenDevice> Find(HWAVEOUT out) {
   return it == s.open.end() ? nullptr : it->second;
 }
 
-DWORD Flags(const WAVEHDR* h) { return __atomic_load_n(&h->dwFlags, __ATOMIC_ACQUIRE); }
-void StoreFlags(WAVEHDR* h, DWORD flags) { __atomic_store_n(&h->dwFlags, flags, __ATOMIC_RELEASE); }
-
-void MarkDone(WAVEHDR* h) { StoreFlags(h, (Flags(h) & ~static_cast<DWORD>(WHDR_INQUEUE)) | WHDR_DONE); }
+using detail::HeaderFlags;
+using detail::MarkHeaderDone;
+using detail::StoreHeaderFlags;
 
 void Play(const std::shared_ptr<OpenDevice>& w) {
   std::unique_lock lock(w->mutex);
@@ -110,7 +109,7 @@ void Play(const std::shared_ptr<OpenDevice>& w) {
     }
     if (!w->resetting) {  // else the reset takes the header back
       w->queue.pop_front();
-      MarkDone(next.header);
+      MarkHeaderDone(next.header);
       {
         auto& s = State();
         std::lock_guard stats(s.mutex);
@@ -121,8 +120,6 @@ void Play(const std::shared_ptr<OpenDevice>& w) {
     w->changed.notify_all();
   }
 }
-
-bool ValidHeader(const WAVEHDR* h, UINT size) { return h != nullptr && size >= sizeof(WAVEHDR); }
 
 }  // namespace
 
@@ -141,6 +138,33 @@ WAVEOUTCAPSA MakeCaps(const std::string& name, DWORD formats, WORD channels) {
   caps.dwFormats = formats;
   caps.wChannels = channels;
   return caps;
+}
+
+WAVEINCAPSA MakeInCaps(const std::string& name, DWORD formats, WORD channels) {
+  WAVEINCAPSA caps{};
+  caps.vDriverVersion = 0x0100;
+  std::strncpy(caps.szPname, name.c_str(), MAXPNAMELEN - 1);
+  caps.dwFormats = formats;
+  caps.wChannels = channels;
+  return caps;
+}
+
+bool DeviceAt(UINT device, WaveDeviceInfo& info) {
+  auto& s = State();
+  std::lock_guard lock(s.mutex);
+  const auto& devices = Devices(s);
+  if (device == WAVE_MAPPER && !devices.empty()) device = 0;
+  if (device >= devices.size()) return false;
+  info = devices[device];
+  return true;
+}
+
+void CountInputActivity(long recorded, long overruns, long errors) {
+  auto& s = State();
+  std::lock_guard lock(s.mutex);
+  s.activity.recorded += recorded;
+  s.activity.overruns += overruns;
+  s.activity.errors += errors;
 }
 
 }  // namespace detail
@@ -307,34 +331,21 @@ MMRESULT WINAPI waveOutGetID(HWAVEOUT out, LPUINT device) {
 }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT out, LPWAVEHDR header, UINT size) {
-  if (!tp::ValidHeader(header, size) || (header->lpData == nullptr && header->dwBufferLength > 0))
-    return MMSYSERR_INVALPARAM;
-  if (!tp::Find(out)) return MMSYSERR_INVALHANDLE;
-  const DWORD flags = tp::Flags(header);
-  if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  tp::StoreFlags(header, flags | WHDR_PREPARED);
-  return MMSYSERR_NOERROR;
+  return tp::detail::PrepareHeader(header, size, tp::Find(out) != nullptr, true);
 }
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT out, LPWAVEHDR header, UINT size) {
-  if (!tp::ValidHeader(header, size)) return MMSYSERR_INVALPARAM;
-  if (!tp::Find(out)) return MMSYSERR_INVALHANDLE;
-  const DWORD flags = tp::Flags(header);
-  if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  tp::StoreFlags(header, flags & ~static_cast<DWORD>(WHDR_PREPARED));
-  return MMSYSERR_NOERROR;
+  return tp::detail::PrepareHeader(header, size, tp::Find(out) != nullptr, false);
 }
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT out, LPWAVEHDR header, UINT size) {
-  if (!tp::ValidHeader(header, size)) return MMSYSERR_INVALPARAM;
+  if (!tp::detail::ValidHeader(header, size)) return MMSYSERR_INVALPARAM;
   auto w = tp::Find(out);
   if (!w) return MMSYSERR_INVALHANDLE;
-  const DWORD flags = tp::Flags(header);
-  if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
-  if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+  if (MMRESULT r = tp::detail::QueueableHeader(header, size); r != MMSYSERR_NOERROR) return r;
   std::lock_guard lock(w->mutex);
   if (w->closing) return MMSYSERR_INVALHANDLE;
-  tp::StoreFlags(header, (flags & ~static_cast<DWORD>(WHDR_DONE)) | WHDR_INQUEUE);
+  tp::StoreHeaderFlags(header, (tp::HeaderFlags(header) & ~static_cast<DWORD>(WHDR_DONE)) | WHDR_INQUEUE);
   w->queue.push_back({header, tp::WaveClock::now()});
   w->changed.notify_all();
   return MMSYSERR_NOERROR;
@@ -349,7 +360,7 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT out) {
   w->changed.wait(lock, [&] { return !w->playing; });
   w->sink->Discard();
   const bool returned = !w->queue.empty();
-  for (const auto& q : w->queue) tp::MarkDone(q.header);
+  for (const auto& q : w->queue) tp::MarkHeaderDone(q.header);
   w->queue.clear();
   w->interrupt.Clear();
   w->resetting = false;

@@ -698,6 +698,60 @@ TOVREL_PORTABLE_API MMRESULT WINAPI waveOutReset(HWAVEOUT out);
 #define waveOutGetDevCaps waveOutGetDevCapsA
 #define waveOutGetErrorText waveOutGetErrorTextA
 
+// ---- Wave input (platform/portable/wavein.cpp) ----------------------------------------
+// The multimedia wave input calls over the same back ends and the same device table as
+// wave output: device i records from the device that waveOut's device i plays on (an ALSA
+// capture PCM of the same name; for "virtual", what the virtual outputs play, through the
+// loop the host may set in faces.h). Buffers added are filled in order once started; a
+// full one is marked WHDR_DONE with dwBytesRecorded set, and the open's event is set or
+// its function called with WIM_DATA (on the device's thread: the function may not call
+// the waveIn functions).
+
+TOVREL_DECLARE_HANDLE(HWAVEIN);
+typedef HWAVEIN* LPHWAVEIN;
+
+#define MM_WIM_OPEN 0x3BE
+#define MM_WIM_CLOSE 0x3BF
+#define MM_WIM_DATA 0x3C0
+#define WIM_OPEN MM_WIM_OPEN
+#define WIM_CLOSE MM_WIM_CLOSE
+#define WIM_DATA MM_WIM_DATA
+
+#pragma pack(push, 1)
+typedef struct tagWAVEINCAPSA {
+  WORD wMid;
+  WORD wPid;
+  MMVERSION vDriverVersion;
+  CHAR szPname[MAXPNAMELEN];
+  DWORD dwFormats;
+  WORD wChannels;
+  WORD wReserved1;
+} WAVEINCAPSA, *LPWAVEINCAPSA;
+#pragma pack(pop)
+typedef WAVEINCAPSA WAVEINCAPS;
+
+typedef void(CALLBACK* LPWAVEINPROC)(HWAVEIN wave, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                     DWORD_PTR param2);
+
+extern "C" {
+TOVREL_PORTABLE_API UINT WINAPI waveInGetNumDevs(void);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveInGetDevCapsA(UINT_PTR device, LPWAVEINCAPSA caps, UINT size);
+// Callbacks: CALLBACK_NULL, CALLBACK_EVENT (set at open, for each header done, at close) or
+// CALLBACK_FUNCTION (an LPWAVEINPROC: WIM_OPEN, WIM_DATA with the header, WIM_CLOSE).
+TOVREL_PORTABLE_API MMRESULT WINAPI waveInOpen(LPHWAVEIN in, UINT device, LPCWAVEFORMATEX format,
+                                               DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveInClose(HWAVEIN in);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveInPrepareHeader(HWAVEIN in, LPWAVEHDR header, UINT size);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN in, LPWAVEHDR header, UINT size);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveInAddBuffer(HWAVEIN in, LPWAVEHDR header, UINT size);
+TOVREL_PORTABLE_API MMRESULT WINAPI waveInStart(HWAVEIN in);
+// Stops recording; the buffer being filled is returned with what it holds, the others stay queued.
+TOVREL_PORTABLE_API MMRESULT WINAPI waveInStop(HWAVEIN in);
+// Stops recording and returns every queued buffer.
+TOVREL_PORTABLE_API MMRESULT WINAPI waveInReset(HWAVEIN in);
+}  // extern "C"
+#define waveInGetDevCaps waveInGetDevCapsA
+
 // ---- Errors, system folder and the file dialog (platform/portable/shell.cpp) ----------
 // The Windows folder is a folder of the host's (faces.h: SetWindowsFolder): the system
 // folder is "C:\WINDOWS\SYSTEM", and a file name under "C:\WINDOWS\" opens from there.
