@@ -45,6 +45,13 @@ host::Json DeviceJson(std::size_t index, const portable::WaveDeviceInfo& d) {
     formats.push(one);
   }
   j["formats"] = formats;
+  // What its input records (tovrel measure).
+  host::Json in = host::Json::object();
+  in["available"] = d.inProblem.empty() && d.inCaps.wChannels > 0;
+  in["problem"] = d.inProblem.empty() ? host::Json() : host::Json(d.inProblem);
+  in["channels"] = static_cast<unsigned>(d.inCaps.wChannels);
+  in["formatFlags"] = static_cast<unsigned long>(d.inCaps.dwFormats);
+  j["recording"] = in;
   return j;
 }
 
@@ -64,6 +71,8 @@ void PrintDevice(std::size_t index, const portable::WaveDeviceInfo& d) {
                   (d.caps.dwFormats & kStandardFormats[rate * 4 + k].flag) ? "Yes" : "No");
     std::printf("\n");
   }
+  if (!d.inProblem.empty()) std::printf("     records nothing: %s\n", d.inProblem.c_str());
+  else std::printf("     records %u channels\n", static_cast<unsigned>(d.inCaps.wChannels));
 }
 
 }  // namespace
@@ -80,7 +89,7 @@ bool UseDevice(const std::string& name) {
 }
 
 void RegisterDevices(CLI::App& cli, App& app, Commands& commands) {
-  auto* cmd = cli.add_subcommand("devices", "List the wave output devices and their capabilities");
+  auto* cmd = cli.add_subcommand("devices", "List the wave devices, what they play and what they record");
   static bool json = false;
   static std::string device;
   cmd->add_flag("--json", json, "Print the list as JSON");

@@ -371,8 +371,11 @@ std::optional<Document> Deconvolve(const Chain& chain, const ChainStep& generate
       portable::LoadClipboard(g.clipboard);  // the inverse filter
     } else {
       const long rate = recording.sampleRate;
+      // Each recorded period holds the generator's cycles.
+      const long period = g.after.frames > 0 ? g.after.frames : 1;
+      const long cycles = std::strtol(Confirmed(g, 1040).c_str(), nullptr, 10) * std::max(1L, recording.frames() / period);
       matching = {{"1001", "1"},
-                  {"1010", Confirmed(g, 1040)},
+                  {"1010", std::to_string(cycles)},
                   {"1013", Confirmed(g, 1036)},
                   {"1012", Confirmed(g, 1037)},
                   {"1009", AsAveragingDuration(Confirmed(g, 1038), rate)},

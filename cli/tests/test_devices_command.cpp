@@ -21,6 +21,7 @@ TEST_F(Devices, ListTheChosenDeviceWithItsCapabilities) {
   ASSERT_EQ(Run("devices --json --device 'virtual:" + dir_ + "/rec.wav'", &out, &err), 0) << err;
   EXPECT_EQ(out.find("{\"index\":0,\"name\":\"virtual:" + dir_ + "/rec.wav\",\"backend\":\"virtual\""), 1u) << out;
   EXPECT_NE(out.find("\"available\":true,\"problem\":null,\"channels\":2,\"formatFlags\":4095"), std::string::npos);
+  EXPECT_NE(out.find("\"recording\":{\"available\":true,\"problem\":null,\"channels\":2"), std::string::npos) << out;
   EXPECT_EQ(out.find("\"index\":1"), std::string::npos);
 
   ASSERT_EQ(Run("devices --device null", &out), 0);

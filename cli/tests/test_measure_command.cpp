@@ -81,7 +81,8 @@ TEST_F(MeasureCommand, RecoversAKnownRoomWithEveryMethodThroughTheVirtualDevice)
     const std::string response = dir_ + "/" + method + ".wav", recording = dir_ + "/rec-" + method + ".wav";
     std::string out, err;
     // The sweep covers the room's whole band, as the sequences do (the generator's --set).
-    const std::string band = std::string(method) == "sweep" ? " --set 1036=20 --set 1037=23500" : "";
+    // Two periods of sweeps: the averaging takes every sweep recorded.
+    const std::string band = std::string(method) == "sweep" ? " --set 1036=20 --set 1037=23500 --periods 2" : "";
     ASSERT_EQ(Run(std::string("measure --method ") + method + " --device virtual --system " + kRoom +
                       " --noise -90 -o '" + recording + "' --save-clip '" + response + "' --json" + band,
                   &out, &err),
@@ -89,6 +90,9 @@ TEST_F(MeasureCommand, RecoversAKnownRoomWithEveryMethodThroughTheVirtualDevice)
         << err << out;
     EXPECT_NE(out.find("\"clipped\":0"), std::string::npos) << out;
     EXPECT_NE(out.find("\"response\":{"), std::string::npos) << out;
+    if (!band.empty()) {
+      EXPECT_NE(out.find("\"N. of sweeps/measur.\":2"), std::string::npos) << out;
+    }
     int rate = 0;
     const auto got = ReadWav(response, nullptr, &rate);
     ASSERT_GT(got.size(), 8000u);
