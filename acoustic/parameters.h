@@ -5,7 +5,7 @@
 #include <functional>
 #include <span>
 
-#include "acoustic/octave.h"
+#include "frame/octave.h"
 #include "frame/progress.h"
 
 // Parameter positions within a row.
@@ -42,26 +42,11 @@ struct AnalysisSettings {
   bool noiseCorrection = true;
 };
 
-struct DecayFit {
-  float time;  // seconds; 0 when the fit failed
-  float fit;   // square of the correlation coefficient, 0 or a status code (11 ... 71)
-};
-
-// Least-squares line through the levels L (dB) from b dB to b + c dB below the level at
-// the first arrival a. Fails (0, 0) when the range runs into the last tenth (noise
-// corrected) or sixteenth of the record, or when the fit figure is below 0.85; a
-// degenerate fit gives time 0 and its status code as fit figure.
-DecayFit FitDecay(std::span<const float> levels, long a, float b, float c, bool noiseCorrected,
-                  float fs);
-
 // One row: the work buffer holds the row's samples; fills the row's 11 values and
 // validity flags and leaves the decay curve in dB in the buffer.
 void RowParameters(std::span<float> work, long a, double noisePower, float fs,
                    const AnalysisSettings& settings, std::span<float, kParameters> values,
                    std::span<char, kParameters> flags);
-
-// Index of the first sample whose magnitude reaches the threshold, or -1.
-long FindFirstArrival(std::span<const float> x, float threshold);
 
 enum class ChannelOutcome { kCompleted, kNoFirstArrival, kCancelled };
 

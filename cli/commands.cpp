@@ -14,6 +14,7 @@ void RegisterCommands(CLI::App& cli, App& app, Commands& commands) {
   RegisterDemo(cli, app, commands);
   RegisterDevices(cli, app, commands);
   RegisterReport(cli, app, commands);
+  RegisterPlot(cli, app, commands);
 }
 
 }  // namespace tovrel::cli

@@ -33,6 +33,7 @@ void RegisterDevices(CLI::App& cli, App& app, Commands& commands);
 void RegisterReset(CLI::App& cli, App& app, Commands& commands);
 void RegisterReport(CLI::App& cli, App& app, Commands& commands);
 void RegisterMeasure(CLI::App& cli, App& app, Commands& commands);
+void RegisterPlot(CLI::App& cli, App& app, Commands& commands);
 
 // Makes the named wave output device the only one of the run (nothing when the name is
 // empty); false, with the error printed, when the name cannot name a device.

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "acoustic/acoustic/acoustic_block.h"
-#include "acoustic/octave.h"
 #include "acoustic/report.h"
 #include "frame/format.h"
+#include "frame/octave.h"
 
 namespace tovrel::cli {
 
@@ -170,6 +170,47 @@ bool PrintAcousticComparison(App& app, const host::RunOptions& options, const ho
     print(line);
   }
   return true;
+}
+
+static_assert(host::plot::kParameterCount == kParameters && host::plot::kRowCount == kRows);
+static_assert(host::plot::kEdtIndex == kEdt && host::plot::kRt20Index == kRt20 && host::plot::kRt30Index == kRt30 &&
+              host::plot::kRtuIndex == kRtu && kRRt20 == kRt20 + 1 && kRRt30 == kRt30 + 1 && kRRtu == kRtu + 1);
+
+std::optional<host::plot::ModuleResults> RunAcousticModule(App& app, const host::Document& response,
+                                                           std::string& error) {
+  host::RunOptions options;
+  options.storeBlock = false;
+  host::Document doc = response;
+  doc.SelectAll();
+  ParsedReport parsed;
+  host::RunReport report;
+  const std::string* text = RunReporting(app, options, doc, parsed, report, error);
+  if (!text) return std::nullopt;
+  AcousticParams params{};
+  if (report.block.size() != sizeof params) {
+    error = "the acoustical parameters module left no settings to read";
+    return std::nullopt;
+  }
+  std::memcpy(&params, report.block.data(), sizeof params);
+  host::plot::ModuleResults m;
+  m.channels = parsed.channels;
+  m.noiseCorrection = params.noiseCorrection != 0;
+  m.rtuUpper = params.rtuUpper;
+  m.rtuLower = params.rtuLower;
+  m.threshold = params.threshold;
+  for (int row = 0; row < kRows; ++row) {
+    m.rowLabels[row] = kReportRowLabels[row];
+    m.noiseCorrected[row] = parsed.results.flags[kNoiseFlagsOffset + row] == 'y';
+    for (int c = 0; c < parsed.channels && c < 2; ++c)
+      for (int j = 0; j < kParameters; ++j) {
+        const int k = c * kChannelValues + row * kParameters + j;
+        m.values[c][row][j] = parsed.results.values[k];
+        m.valid[c][row][j] = parsed.results.flags[k] == 'y';
+      }
+  }
+  for (int j = 0; j < kParameters; ++j) m.parameterLabels[j] = kReportParameterLabels[j];
+  m.report = *text;
+  return m;
 }
 
 }  // namespace tovrel::cli

@@ -10,6 +10,7 @@
 #include "cli/app.h"
 #include "host/core/document.h"
 #include "host/core/json.h"
+#include "host/plot/analysis.h"
 #include "host/runner.h"
 
 namespace tovrel::cli {
@@ -47,5 +48,11 @@ std::optional<AcousticRun> RunAcoustic(App& app, const host::RunOptions& options
 // reason on stderr, when the module is missing or a run did not complete.
 bool PrintAcousticComparison(App& app, const host::RunOptions& options, const host::Document& recovered,
                              const host::Document& truth, const std::string& heading);
+
+// Runs "Calculate Acoustical Parameters" on the whole of a response with the stored settings
+// (leaving them as they are) and reads its report and settings. Nothing, with the module's
+// message, when it is missing or did not complete (no first arrival, say).
+std::optional<host::plot::ModuleResults> RunAcousticModule(App& app, const host::Document& response,
+                                                           std::string& error);
 
 }  // namespace tovrel::cli

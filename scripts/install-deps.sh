@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libcli11-dev
-  libcairo2-dev fonts-dejavu-core
+  libcairo2-dev fonts-dejavu-core libexpat1-dev
   libfftw3-dev
   libasound2-dev
   clang libclang-rt-14-dev

@@ -1,4 +1,4 @@
-#include "acoustic/octave.h"
+#include "frame/octave.h"
 
 #include <bit>
 #include <cmath>
@@ -155,3 +155,79 @@ void ToDecibels(std::span<float> x) {
   }
   NormalDecibels(p, n);
 }
+
+long FindFirstArrival(std::span<const float> x, float threshold) {
+  for (std::size_t k = 0; k < x.size(); ++k) {
+    if (std::fabs(x[k]) >= threshold) return static_cast<long>(k);
+  }
+  return -1;
+}
+
+DecayFit FitDecay(std::span<const float> levels, long a, float b, float c, bool noiseCorrected,
+                  float fs) {
+  const long n = static_cast<long>(levels.size());
+  if (a < 0 || a >= n) return {0.0f, 0.0f};
+  const double l0 = levels[a];
+  const double start = l0 - static_cast<double>(b);
+  const double bottom = -(static_cast<double>(b) + static_cast<double>(c));
+
+  // First sample at or after the first arrival that is at least b dB down.
+  long s = a;
+  if (b > 0.0f) {
+    while (s < n && static_cast<double>(levels[s]) > start) ++s;
+  }
+
+  // Points (1, y), (2, y), ... while the curve stays within the range.
+  double count = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+  long k = s;
+  for (; k < n; ++k) {
+    const double y = static_cast<double>(levels[k]) - l0;
+    if (y < bottom) break;
+    count += 1.0;
+    sx += count;
+    sy += y;
+    sxx += count * count;
+    syy += y * y;
+    sxy += count * y;
+  }
+  const long end = k < n ? k + 1 : n;
+  const long points = k - s;
+
+  // A range reaching into the noise-dominated end of the record is not fitted.
+  const long limit = noiseCorrected ? n - n / 10 : n - n / 16;
+  if (end > limit) return {0.0f, 0.0f, s, points};
+
+  int code = 1;
+  double slope = 0.0;
+  const double dx = count * sxx - sx * sx;
+  if (dx == 0.0) {
+    code = 11;
+  } else {
+    slope = (count * sxy - sx * sy) / dx;
+  }
+  double time = 0.0;
+  if (slope == 0.0) {
+    code += 20;
+  } else {
+    time = (-60.0 / slope) / static_cast<double>(fs);
+  }
+  double fit = 0.0;
+  const double dr = dx * (count * syy - sy * sy);
+  if (dr == 0.0) {
+    code += 40;
+  } else {
+    const double cov = count * sxy - sx * sy;
+    fit = std::fabs(cov * cov / dr);
+  }
+  if (fit < 0.85) {
+    time = 0.0;
+    fit = 0.0;
+  }
+  if (code != 1) {
+    // A degenerate fit shows its cause in the fit-figure column.
+    time = 0.0;
+    fit = code;
+  }
+  return {static_cast<float>(time), static_cast<float>(fit), s, points};
+}
+

@@ -1,6 +1,7 @@
-// Octave-band analysis kernels: the band filters, the noise estimate and the
-// backward-integrated energy decay. Pure functions over float32 buffers holding
-// samples in 16-bit units (a full-scale sample is 32767.0).
+// Octave-band analysis kernels: the band filters, the noise estimate, the
+// backward-integrated energy decay and the straight-line fit to its level. Pure functions
+// over float32 buffers holding samples in 16-bit units (a full-scale sample is 32767.0).
+// The acoustic module computes its parameters with them; the host draws the same curves.
 #pragma once
 
 #include <array>
@@ -39,3 +40,21 @@ double BackwardIntegrate(std::span<float> x, long a, double noisePower, double f
 
 // Replaces each energy by its level 10 log10(E) in dB, and by 0 where E is not positive.
 void ToDecibels(std::span<float> x);
+
+// Index of the first sample whose magnitude reaches the threshold, or -1.
+long FindFirstArrival(std::span<const float> x, float threshold);
+
+struct DecayFit {
+  float time;  // seconds; 0 when the fit failed
+  float fit;   // square of the correlation coefficient, 0 or a status code (11 ... 71)
+  long first = 0;   // index of the first point of the range
+  long points = 0;  // points in the range (the samples first ... first + points - 1)
+};
+
+// Least-squares line through the levels L (dB) from b dB to b + c dB below the level at
+// the first arrival a. Fails (0, 0) when the range runs into the last tenth (noise
+// corrected) or sixteenth of the record, or when the fit figure is below 0.85; a
+// degenerate fit gives time 0 and its status code as fit figure. The range found is given
+// whatever the outcome.
+DecayFit FitDecay(std::span<const float> levels, long a, float b, float c, bool noiseCorrected,
+                  float fs);

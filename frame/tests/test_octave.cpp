@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "acoustic/octave.h"
+#include "frame/octave.h"
 
 namespace {
 
