@@ -17,14 +17,14 @@ namespace {
 
 class PlotCommand : public tovrel::cli::testing::CommandTest {
  protected:
-  std::string Wav(const std::string& name, long rate, const std::vector<short>& samples) {
+  std::string Wav(const std::string& name, long rate, const std::vector<short>& samples, int channels = 1) {
     const std::string path = dir_ + "/" + name;
     SF_INFO info{};
     info.samplerate = static_cast<int>(rate);
-    info.channels = 1;
+    info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    sf_writef_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_writef_short(f, samples.data(), static_cast<sf_count_t>(samples.size() / channels));
     sf_close(f);
     return path;
   }
@@ -80,6 +80,20 @@ TEST_F(PlotCommand, DecayLinesHaveTheModulesSlopeAndItsStoredRanges) {
   std::string after;
   ASSERT_EQ(Run("run \"Acoustical Parameters\" '" + room + "' --json", &after), 0);
   EXPECT_NE(after.find("\"rtuUpperDb\":-10"), std::string::npos) << after;
+}
+
+TEST_F(PlotCommand, TheRightChannelHasItsOwnDecay) {
+  const std::vector<short> left = Room(16000, 1.5, 0.5), right = Room(16000, 1.5, 0.25);
+  std::vector<short> stereo;
+  for (std::size_t k = 0; k < left.size(); ++k) stereo.insert(stereo.end(), {left[k], right[k]});
+  const std::string room = Wav("stereo.wav", 16000, stereo, 2);
+  for (const auto& [channel, rt] : {std::pair{"1", 0.5}, std::pair{"2", 0.25}}) {
+    std::string out, err;
+    ASSERT_EQ(Run("plot '" + room + "' -o '" + dir_ + "/s.svg' --view decay --json --channel " + channel, &out, &err), 0)
+        << err;
+    EXPECT_NEAR(Number(out, "seconds", out.find("\"RT30\":")), rt, 0.03 * rt) << "channel " << channel;
+  }
+  EXPECT_NE(Slurp(dir_ + "/s.svg").find("stereo.wav (right channel)"), std::string::npos);
 }
 
 TEST_F(PlotCommand, PicturesMatchTheirReferences) {
