@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "host/core/wavfile.h"
 #include "host/testing.h"
 #include "liveconvolver/livefold/livefold_block.h"
+#include "liveconvolver/tests/noise_document.h"
 
 namespace {
 
@@ -20,17 +20,6 @@ namespace tp = tovrel::portable;
 using Kind = UserAction::Kind;
 
 constexpr char kModule[] = "livefold";
-
-Document Noise(int channels, long frames, unsigned seed) {
-  Document d = Document::Empty(44100, channels);
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> v(-9000, 9000);
-  d.samples.resize(static_cast<std::size_t>(channels * frames));
-  for (auto& s : d.samples) s = static_cast<int16_t>(v(rng));
-  d.selStart = 0;
-  d.selEnd = frames - 1;
-  return d;
-}
 
 // A response file: interleaved samples.
 std::string ResponseFile(const TestHost& host, const std::string& name, int channels, std::vector<int16_t> samples,
@@ -104,7 +93,7 @@ TEST(Livefold, RendersTheRoutedResponsesFromEverySource) {
   const std::vector<int16_t> stereo = {10000, -5000, 2000, 7000, -1000, 500};  // L/R pairs
   const std::string ir1 = ResponseFile(host, "ir1.wav", 1, h1), ir2 = ResponseFile(host, "ir2.wav", 1, h2);
   const std::string irs = ResponseFile(host, "stereo.wav", 2, stereo);
-  const Document song = Noise(2, 3000, 7);
+  const Document song = NoiseDocument(2, 3000, 7);
   const auto x = Channel(song.samples, 2, 0);
   auto h = [](const std::vector<int16_t>& v, int channels, int c) { return Channel(v, channels, c); };
 
@@ -184,7 +173,7 @@ TEST(Livefold, RefusalsLeaveTheDocumentAsItWas) {
   for (const auto& c : cases) {
     host.store().ForgetBlock(kModule);
     const long blocks = tp::Memory().liveBlocks;
-    Document doc = Noise(c.channels, 500, 3);
+    Document doc = NoiseDocument(c.channels, 500, 3);
     const Document before = doc;
     const RunReport r = host.Run(kModule, doc, c.options);
     EXPECT_EQ(r.status, c.status) << c.what << ": " << r.message;
@@ -198,7 +187,7 @@ TEST(Livefold, RefusalsLeaveTheDocumentAsItWas) {
   }
   // The mono document's dialog: no right-input row.
   host.store().ForgetBlock(kModule);
-  Document mono = Noise(1, 100, 1);
+  Document mono = NoiseDocument(1, 100, 1);
   const RunReport r = host.Run(kModule, mono, Script({LoadFile("IR #1", ir), {{Kind::Press, "Cancel", ""}}}));
   const tp::DialogState* d = FindDialog(r, 119);
   ASSERT_NE(d, nullptr);
@@ -213,7 +202,7 @@ TEST(Livefold, RefusalsLeaveTheDocumentAsItWas) {
 TEST(Livefold, AStoredBlockIsLoadedAgainFromItsSourcesAndItsHandlesAreNeverUsed) {
   TestHost host;
   const std::string ir = ResponseFile(host, "ir.wav", 1, {20000, -10000, 5000});
-  Document first = Noise(1, 800, 5);
+  Document first = NoiseDocument(1, 800, 5);
   const Document song = first;
   ASSERT_EQ(host.Run(kModule, first, Script({LoadFile("IR #1", ir), Route({1007})})).status, RunStatus::Completed);
 
@@ -252,7 +241,7 @@ TEST(Livefold, SwitchesFollowTheirInterlocksAndTheScalingFactorStopsAtItsBounds)
   TestHost host;
   const std::string stereo = ResponseFile(host, "s.wav", 2, {100, 200, 300, 400});
   const std::string mono = ResponseFile(host, "m.wav", 1, {100, 200});
-  Document doc = Noise(2, 100, 2);
+  Document doc = NoiseDocument(2, 100, 2);
   const RunReport r = host.Run(
       kModule, doc,
       Script({LoadFile("IR #1", stereo), LoadFile("IR #2", mono),
@@ -283,7 +272,7 @@ TEST(Livefold, PreviewPlaysTheRoutingAndGivesTheControlsBack) {
   tp::SetVirtualWaveSpeed(20);
   RunOptions o = Script({LoadFile("IR #1", ir), Route({1007})});
   o.previewSeconds = 0.3;
-  Document doc = Noise(2, 4000, 9);
+  Document doc = NoiseDocument(2, 4000, 9);
   const RunReport r = host.Run(kModule, doc, o);
   tp::SetVirtualWaveSpeed(1);
   tp::SetWaveDevices({});

@@ -119,7 +119,7 @@ bool Parse(int argc, char** argv, FilterOptions& opt, std::string& error) {
       if (eq == std::string::npos) return error = "--set takes CONTROL=VALUE", false;
       script().sets.emplace_back(v.substr(0, eq), v.substr(eq + 1));
     } else if (a == "--press") {
-      script().presses.push_back(std::atoi(v.c_str()));
+      script().steps.push_back({std::atoi(v.c_str()), 0});
     } else if (a == "--finish") {
       const Finish f = v == "ok" ? Finish::Ok : v == "cancel" ? Finish::Cancel : v == "close" ? Finish::Close
                                                                 : v == "none"  ? Finish::None

@@ -15,6 +15,8 @@
 //                                    N-th dialog the module opens (default 0)
 //     --set CONTROL=VALUE            control by label or id; combo items and tabs by text or #index
 //     --press ID                     press a button before the dialog is finished
+//     --wait MS                      let the dialog run MS milliseconds, then record its
+//                                    controls ("afterWaits"); later presses follow it
 //     --finish ok|cancel|close|none  how the dialog ends (default ok; none in batch mode)
 //     --answer ID                    message box answers in order (default: its default button)
 //     --params-in FILE               parameter block bytes to use after XfmInit
@@ -32,6 +34,9 @@
 //     --samples-limit N              inline at most N samples in the report (default 65536)
 //   tovrel-harness FILTER.dll --filter-read FILE | --filter-write FILE ...
 //                                  a file filter instead: see win32/harness/filter.cpp
+//   tovrel-harness MODULE.dll --fit-dialogs DIR [--json FILE]
+//                                  the labels of every dialog template measured, and
+//                                  pictures of the dialogs: see win32/harness/fit.cpp
 #include <windows.h>
 
 #include <cstdio>
@@ -45,6 +50,7 @@
 #include "host/core/session.h"
 #include "host/core/wavfile.h"
 #include "win32/harness/filter.h"
+#include "win32/harness/fit.h"
 #include "win32/harness/watch.h"
 
 namespace {
@@ -189,33 +195,43 @@ Json ReportClipboard(HWND owner, const Options& opt) {
   return j;
 }
 
+Json ControlsJson(const std::vector<harness::ControlState>& states) {
+  Json controls = Json::array();
+  for (const auto& c : states) {
+    Json cj = Json::object();
+    cj["id"] = c.id;
+    cj["class"] = c.cls;
+    cj["text"] = c.text;
+    cj["visible"] = c.visible;
+    cj["enabled"] = c.enabled;
+    if (c.checked >= 0) cj["checked"] = c.checked;
+    if (!c.items.empty() || c.selected >= 0) {
+      cj["selected"] = c.selected;
+      Json items = Json::array();
+      for (const auto& item : c.items) items.push(item);
+      cj["items"] = items;
+    }
+    controls.push(cj);
+  }
+  return controls;
+}
+
 void ReportWatch(Json& j) {
   const harness::Watch& w = harness::TheWatch();
   Json dialogs = Json::array();
   for (const auto& d : w.dialogs) {
     Json dj = Json::object();
     dj["caption"] = d.caption;
-    Json controls = Json::array();
-    for (const auto& c : d.controls) {
-      Json cj = Json::object();
-      cj["id"] = c.id;
-      cj["class"] = c.cls;
-      cj["text"] = c.text;
-      cj["visible"] = c.visible;
-      cj["enabled"] = c.enabled;
-      if (c.checked >= 0) cj["checked"] = c.checked;
-      if (!c.items.empty() || c.selected >= 0) {
-        cj["selected"] = c.selected;
-        Json items = Json::array();
-        for (const auto& item : c.items) items.push(item);
-        cj["items"] = items;
-      }
-      controls.push(cj);
-    }
-    dj["controls"] = controls;
+    dj["controls"] = ControlsJson(d.controls);
+    Json afterWaits = Json::array();
+    for (const auto& controls : d.afterWaits) afterWaits.push(ControlsJson(controls));
+    dj["afterWaits"] = afterWaits;
     Json errors = Json::array();
     for (const auto& e : d.errors) errors.push(e);
     dj["errors"] = errors;
+    Json clipped = Json::array();
+    for (const auto& c : d.clipped) clipped.push(c);
+    dj["clipped"] = clipped;
     dj["timedOut"] = d.timedOut;
     dialogs.push(dj);
   }
@@ -284,7 +300,11 @@ bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
         if (eq == std::string::npos) return error = "bad --set " + v, false;
         script().sets.emplace_back(v.substr(0, eq), v.substr(eq + 1));
       } else if (a == "--press") {
-        script().presses.push_back(std::atoi(value().c_str()));
+        script().steps.push_back({std::atoi(value().c_str()), 0});
+      } else if (a == "--wait") {
+        const long ms = std::atol(value().c_str());
+        if (ms <= 0) return error = "--wait takes milliseconds", false;
+        script().steps.push_back({0, static_cast<UINT>(ms)});
       } else if (a == "--finish") {
         std::string v = value();
         harness::Finish f = v == "ok" ? harness::Finish::Ok
@@ -362,6 +382,8 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Measuring the labels of a module's dialog templates (fit.cpp).
+  if (harness::IsFitRun(argc, argv)) return harness::RunFit(argc, argv);
   // A file-filter DLL is driven by the filter mode (filter.cpp).
   if (harness::IsFilterRun(argc, argv)) {
     return harness::RunFilter(argc, argv, CreateFrame(GetModuleHandleA(nullptr)), ReportWatch);

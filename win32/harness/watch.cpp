@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+
+#include "win32/harness/fit.h"
 
 namespace harness {
 namespace {
@@ -14,6 +17,15 @@ BYTE* g_moduleBase = nullptr;
 SIZE_T g_moduleSize = 0;
 int g_pendingBox = -1;                   // index of the message box being shown
 std::map<UINT_PTR, HWND> g_stuckTimers;  // safety timer of each open module dialog
+
+// A dialog's script in progress: the steps after a wait, resumed by the wait's timer.
+struct PendingScript {
+  HWND dialog = nullptr;
+  size_t record = 0;  // index in g_watch.dialogs
+  DialogScript script;
+  size_t next = 0;  // the step after the wait
+};
+std::map<UINT_PTR, PendingScript> g_waits;
 
 typedef int(WINAPI* MessageBoxAFn)(HWND, LPCSTR, LPCSTR, UINT);
 typedef BOOL(WINAPI* WinHelpAFn)(HWND, LPCSTR, UINT, ULONG_PTR);
@@ -210,19 +222,38 @@ void OnMessageBoxShown(HWND box) {
   PostButton(box, answer);
 }
 
-void OnModuleDialog(HWND dialog) {
-  size_t index = g_watch.dialogs.size();
-  DialogRecord rec;
-  rec.caption = WindowText(dialog);
-  rec.controls = SnapshotControls(dialog);
-  DialogScript script = index < g_watch.scripts.size() ? g_watch.scripts[index] : DialogScript{};
-  for (const auto& [key, value] : script.sets) {
-    std::string error;
-    if (!ApplySetting(dialog, key, value, error)) rec.errors.push_back(error);
+void RunScript(PendingScript pending);
+
+// The end of a wait: the dialog's controls as they stand, then the rest of its script.
+void CALLBACK WaitTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  auto it = g_waits.find(timer);
+  if (it == g_waits.end()) return;
+  PendingScript pending = std::move(it->second);
+  g_waits.erase(it);
+  if (!IsWindow(pending.dialog)) return;
+  g_watch.dialogs[pending.record].afterWaits.push_back(SnapshotControls(pending.dialog));
+  RunScript(std::move(pending));
+}
+
+// Posts the script's presses up to its next wait, and after the last step how the
+// dialog ends. The dialog's own message loop runs while a wait's timer is pending.
+void RunScript(PendingScript pending) {
+  const HWND dialog = pending.dialog;
+  const std::vector<ScriptStep>& steps = pending.script.steps;
+  for (; pending.next < steps.size(); ++pending.next) {
+    const ScriptStep& step = steps[pending.next];
+    if (step.press) PostButton(dialog, step.press);
+    if (step.waitMs == 0) continue;
+    ++pending.next;
+    const UINT_PTR timer = SetTimer(nullptr, 0, step.waitMs, WaitTimer);
+    if (timer) {
+      g_waits[timer] = std::move(pending);
+      return;
+    }
+    g_watch.errors.push_back("cannot wait in dialog \"" + WindowText(dialog) + "\"");
   }
-  g_watch.dialogs.push_back(rec);
-  for (int id : script.presses) PostButton(dialog, id);
-  Finish finish = script.finish;
+  Finish finish = pending.script.finish;
   if (finish == Finish::Default) finish = g_watch.batch ? Finish::None : Finish::Ok;
   switch (finish) {
     case Finish::Ok: PostButton(dialog, IDOK); break;
@@ -230,8 +261,29 @@ void OnModuleDialog(HWND dialog) {
     case Finish::Close: PostMessageA(dialog, WM_CLOSE, 0, 0); break;
     default: break;
   }
+}
+
+void OnModuleDialog(HWND dialog) {
+  size_t index = g_watch.dialogs.size();
+  DialogRecord rec;
+  rec.caption = WindowText(dialog);
+  rec.controls = SnapshotControls(dialog);
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    const LabelFit fit = MeasureLabel(child);
+    if (fit.Fits()) continue;
+    rec.clipped.push_back(ClassOf(child) + " " + std::to_string(GetDlgCtrlID(child)) + " \"" + WindowText(child) +
+                          "\" needs " + std::to_string(fit.needed.cx) + "x" + std::to_string(fit.needed.cy) +
+                          " pixels, has " + std::to_string(fit.available.cx) + "x" + std::to_string(fit.available.cy));
+  }
+  DialogScript script = index < g_watch.scripts.size() ? g_watch.scripts[index] : DialogScript{};
+  for (const auto& [key, value] : script.sets) {
+    std::string error;
+    if (!ApplySetting(dialog, key, value, error)) rec.errors.push_back(error);
+  }
+  g_watch.dialogs.push_back(rec);
   UINT_PTR timer = SetTimer(nullptr, 0, g_watch.dialogTimeoutMs, StuckTimer);
   if (timer) g_stuckTimers[timer] = dialog;
+  RunScript(PendingScript{dialog, index, script, 0});
 }
 
 bool InModule(const void* address) {
@@ -356,6 +408,8 @@ void StopWatching() {
   g_hook = nullptr;
   for (auto& [timer, dialog] : g_stuckTimers) KillTimer(nullptr, timer);
   g_stuckTimers.clear();
+  for (auto& [timer, pending] : g_waits) KillTimer(nullptr, timer);
+  g_waits.clear();
 }
 
 }  // namespace harness

@@ -1,6 +1,7 @@
-// What the harness sees of a module while it runs: its dialogs (filled, scripted and
-// confirmed through a WH_CALLWNDPROCRET hook), the message boxes it shows (real boxes,
-// answered through the same hook), its help calls and beeps (taken from its import table).
+// What the harness sees of a module while it runs: its dialogs (filled, their labels
+// measured, scripted and confirmed through a WH_CALLWNDPROCRET hook), the message boxes it
+// shows (real boxes, answered through the same hook), its help calls and beeps (taken from
+// its import table).
 #pragma once
 
 #include <windows.h>
@@ -13,10 +14,17 @@ namespace harness {
 
 enum class Finish { Default, Ok, Cancel, Close, None };
 
+// One step of a dialog's script: press a button, or let the dialog run for a while and
+// then record its controls (a wait).
+struct ScriptStep {
+  int press = 0;
+  UINT waitMs = 0;
+};
+
 // What to do with the n-th dialog a module opens.
 struct DialogScript {
   std::vector<std::pair<std::string, std::string>> sets;  // control (label or id) and value
-  std::vector<int> presses;                                // button ids, in order
+  std::vector<ScriptStep> steps;                           // presses and waits, in order
   Finish finish = Finish::Default;                         // Ok, or None in batch mode
 };
 
@@ -34,7 +42,9 @@ struct ControlState {
 struct DialogRecord {
   std::string caption;
   std::vector<ControlState> controls;  // as the module filled them
+  std::vector<std::vector<ControlState>> afterWaits;  // as they stood at the end of each wait
   std::vector<std::string> errors;     // settings that could not be applied
+  std::vector<std::string> clipped;    // labels that do not fit their controls as filled
   bool timedOut = false;
 };
 

@@ -27,12 +27,9 @@ long Differences(const std::vector<long long>& a, const std::vector<long long>& 
   return off;
 }
 
-TEST(WineLivefold, RendersStoredResponsesAsNative) {
-  TOVREL_REQUIRE_WINE("livefold");
-  const std::string doc = SaveScratchWav("doc.wav", Noise(2, 600, 8000, 1));
-  const std::string ir1 = SaveScratchWav("ir1.wav", Noise(1, 12, 9000, 2));
-  const std::string ir2 = SaveScratchWav("ir2.wav", Noise(2, 9, 9000, 3));
-  // IR1 then IR2 in cascade on the left input's path to L; IR2 alone from the right input to R.
+// A stored block that loads both responses again from their files: IR1 then IR2 in
+// cascade on the left input's path to L; IR2 alone from the right input to R.
+std::string SaveCascadeBlock(const std::string& ir1, const std::string& ir2) {
   LiveParams p{};
   p.combinedLetter = p.responseLetter[0] = p.responseLetter[1] = 'x';
   p.routingMask = 0x01 | 0x10 | 0x80;
@@ -40,12 +37,28 @@ TEST(WineLivefold, RendersStoredResponsesAsNative) {
   std::strcpy(p.responsePath[0], WinePath(ir1).c_str());
   std::strcpy(p.responsePath[1], WinePath(ir2).c_str());
   const std::string block = ScratchDir() + "/livefold.blk";
-  {
-    std::FILE* f = std::fopen(block.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(&p, sizeof p, 1, f);
-    std::fclose(f);
-  }
+  std::FILE* f = std::fopen(block.c_str(), "wb");
+  if (!f || std::fwrite(&p, sizeof p, 1, f) != 1) ADD_FAILURE() << "cannot write " << block;
+  if (f) std::fclose(f);
+  return block;
+}
+
+constexpr int kOk = 1, kPreview = 1229, kStatusLine = 1250;
+
+// A control of the dialog as it stood at the end of the n-th wait.
+const Json& AfterWait(const Json& report, std::size_t n, int id) {
+  static const Json none;
+  for (const Json& c : report["dialogs"][0]["afterWaits"][n].elements)
+    if (c["id"].integer() == id) return c;
+  return none;
+}
+
+TEST(WineLivefold, RendersStoredResponsesAsNative) {
+  TOVREL_REQUIRE_WINE("livefold");
+  const std::string doc = SaveScratchWav("doc.wav", Noise(2, 600, 8000, 1));
+  const std::string ir1 = SaveScratchWav("ir1.wav", Noise(1, 12, 9000, 2));
+  const std::string ir2 = SaveScratchWav("ir2.wav", Noise(2, 9, 9000, 3));
+  const std::string block = SaveCascadeBlock(ir1, ir2);
   HarnessRun run = RunHarness("livefold", {"--in", WinePath(doc), "--params-in", WinePath(block)});
   ASSERT_EQ(run.exitCode, 0) << run.errors;
   const Json& r = run.report;
@@ -96,6 +109,49 @@ TEST(WineLivefold, LoadsTheWindowsClipboardOnItsTab) {
   EXPECT_EQ(second.report["messageBoxes"][0]["text"].text,
             "Can't load Impulse Response 2 before loading Impulse Response 1!");
   EXPECT_EQ(+ParamsOf(second.report).responseSource[1], 0);
+}
+
+// The preview plays through Wine's own wave output (into the ALSA device of the tests,
+// which takes every sample) until Stop gives the dialog back; with no device at all it
+// says so and ends by itself. Neither leaves the dialog hanging.
+TEST(WineLivefold, PreviewPlaysThroughWinesWaveOutputOrSaysTheDeviceFails) {
+  TOVREL_REQUIRE_WINE("livefold");
+  const std::string doc = SaveScratchWav("doc.wav", Noise(2, 44100, 8000, 6));
+  const std::string block =
+      SaveCascadeBlock(SaveScratchWav("ir1.wav", Noise(1, 300, 9000, 7)), SaveScratchWav("ir2.wav", Noise(2, 200, 9000, 8)));
+  const std::vector<std::string> open = {"--in", WinePath(doc), "--params-in", WinePath(block), "--samples-limit", "0",
+                                         "--set", "1230=Audio", "--press", "1229", "--wait", "1500"};
+
+  std::vector<std::string> args = open;
+  args.insert(args.end(), {"--press", "1229", "--wait", "300", "--finish", "cancel"});
+  HarnessRun played = RunHarness("livefold", args, {"ALSA_CONFIG_PATH=" + AlsaTestConfig()});
+  ASSERT_EQ(played.exitCode, 0) << played.errors;
+  const Json& r = played.report;
+  EXPECT_EQ(r["messageBoxes"].size(), 0u);
+  ASSERT_EQ(r["dialogs"][0]["afterWaits"].size(), 2u);
+  EXPECT_GE(AfterWait(r, 0, 1247)["items"].size(), 1u) << "Wine's devices in the list";
+  EXPECT_EQ(AfterWait(r, 0, kPreview)["text"].text, "Stop");
+  EXPECT_EQ(AfterWait(r, 0, kStatusLine)["text"].text.rfind("Block ", 0), 0u)
+      << AfterWait(r, 0, kStatusLine)["text"].text;
+  EXPECT_FALSE(AfterWait(r, 0, kOk)["enabled"].boolean);
+  EXPECT_EQ(AfterWait(r, 1, kPreview)["text"].text, "Preview");
+  EXPECT_EQ(AfterWait(r, 1, kStatusLine)["text"].text, "");
+  EXPECT_TRUE(AfterWait(r, 1, kOk)["enabled"].boolean);
+
+  // An ALSA without devices: Wine has no wave output to open.
+  const std::string empty = ScratchDir() + "/asound.conf";
+  std::fclose(std::fopen(empty.c_str(), "w"));
+  args = open;
+  args.insert(args.end(), {"--finish", "cancel"});
+  HarnessRun failed = RunHarness("livefold", args, {"ALSA_CONFIG_PATH=" + empty});
+  ASSERT_EQ(failed.exitCode, 0) << failed.errors;
+  const Json& f = failed.report;
+  ASSERT_EQ(f["messageBoxes"].size(), 1u);
+  EXPECT_EQ(f["messageBoxes"][0]["text"].text, "Error opening Output Device!\n\nPlayback not possible!");
+  EXPECT_EQ(f["messageBoxes"][0]["caption"].text, "Output Device Error!");
+  EXPECT_FALSE(f["dialogs"][0]["timedOut"].boolean);
+  EXPECT_EQ(AfterWait(f, 0, kPreview)["text"].text, "Preview");
+  EXPECT_TRUE(AfterWait(f, 0, kOk)["enabled"].boolean);
 }
 
 }  // namespace

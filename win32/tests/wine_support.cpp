@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <regex>
@@ -29,6 +30,8 @@ const std::vector<ModuleInfo>& ConfiguredModules();
 extern const char* const kWin32BuildDir;
 extern const char* const kWineEnvScript;
 extern const char* const kNativeCli;
+extern const char* const kArtifactDir;
+extern const char* const kAlsaTestConfig;
 
 namespace {
 
@@ -223,6 +226,14 @@ std::string Win32Dll(const std::string& module) { return Win32BuildDir() + "/mod
 std::string HarnessExe() { return Win32BuildDir() + "/bin/tovrel-harness.exe"; }
 std::string NativeCli() { return kNativeCli; }
 
+std::string AlsaTestConfig() { return kAlsaTestConfig; }
+
+std::string ArtifactDir() {
+  std::error_code ignored;
+  std::filesystem::create_directories(kArtifactDir, ignored);
+  return kArtifactDir;
+}
+
 bool WineRequired() {
   const char* v = std::getenv("TOVREL_REQUIRE_WINE");
   return v && *v && std::strcmp(v, "0") != 0;
@@ -272,7 +283,14 @@ int RunNative(const std::vector<std::string>& argv, const std::vector<std::strin
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
+  // The given variables replace those of the same name.
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const auto& given : env) replaced |= given.compare(0, name.size(), name) == 0;
+    if (!replaced) envStrings.push_back(entry);
+  }
   for (const auto& e : env) envStrings.push_back(e);
   std::vector<char*> envp;
   for (auto& e : envStrings) envp.push_back(e.data());
@@ -288,7 +306,8 @@ int RunNative(const std::vector<std::string>& argv, const std::vector<std::strin
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-HarnessRun RunHarness(const std::string& module, const std::vector<std::string>& args) {
+HarnessRun RunHarness(const std::string& module, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env) {
   std::string json = ScratchDir() + "/report.json";
   std::vector<std::string> argv = {"bash", "-c",
                                    "script=$1; shift; source \"$script\" && tovrel_wine_init && tovrel_wine_run wine \"$@\"",
@@ -297,7 +316,7 @@ HarnessRun RunHarness(const std::string& module, const std::vector<std::string>&
   argv.push_back("--json");
   argv.push_back(WinePath(json));
   HarnessRun run;
-  run.exitCode = RunNative(argv, {}, nullptr, &run.errors);
+  run.exitCode = RunNative(argv, env, nullptr, &run.errors);
   if (Exists(json)) {
     try {
       run.report = ParseJson(Slurp(json));
@@ -305,6 +324,9 @@ HarnessRun RunHarness(const std::string& module, const std::vector<std::string>&
       run.errors += e.what();
     }
   }
+  // Every dialog a run shows, its texts as the module filled them, fits its labels.
+  for (const Json& d : run.report["dialogs"].elements)
+    for (const Json& c : d["clipped"].elements) ADD_FAILURE() << module << " dialog \"" << d["caption"].text << "\": " << c.text;
   return run;
 }
 

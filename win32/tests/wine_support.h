@@ -42,6 +42,12 @@ std::string Win32BuildDir();
 std::string Win32Dll(const std::string& module);
 std::string HarnessExe();
 std::string NativeCli();  // empty when the native command is not built
+// Where the tests leave what a person looks at afterwards (the dialogs' pictures),
+// under the build tree's Testing folder; created when missing.
+std::string ArtifactDir();
+// The ALSA configuration of the tests (ALSA_CONFIG_PATH): a "default" device that takes
+// every sample and plays nothing, on any machine.
+std::string AlsaTestConfig();
 
 // Why the module's DLL (and the harness) is not there to test (empty when it is).
 std::string Win32Unavailable(const std::string& module);
@@ -60,8 +66,11 @@ struct HarnessRun {
   std::string errors;  // the harness's standard error
   Json report;
 };
-// Runs the harness on a win32 module DLL under Wine; the report goes through a file.
-HarnessRun RunHarness(const std::string& module, const std::vector<std::string>& args);
+// Runs the harness on a win32 module DLL under Wine, with `env` (NAME=VALUE) added to its
+// environment; the report goes through a file. A label that does not fit its control in a
+// dialog the run showed (texts as the module filled them) is a failure of the calling test.
+HarnessRun RunHarness(const std::string& module, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env = {});
 
 // Runs a native program with its output in files; returns its exit code.
 int RunNative(const std::vector<std::string>& argv, const std::vector<std::string>& env, std::string* out,
