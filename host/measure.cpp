@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 
@@ -253,6 +254,16 @@ std::optional<MeasureResult> PlayAndRecord(const Document& excitation, const Mea
     for (long n = 0; n < frames; ++n) {
       played[static_cast<std::size_t>(n)] = playedSample(n, 0);
       heard[static_cast<std::size_t>(n)] = all[static_cast<std::size_t>(n * inChannels + ref)];
+    }
+    // A loopback that hears nothing would give a latency of chance.
+    double peak = 0;
+    for (double v : heard) peak = std::max(peak, std::fabs(v));
+    if (Db(peak) < -60) {
+      char level[32];
+      std::snprintf(level, sizeof level, "%.1f", Db(peak));
+      error = "the reference channel " + std::to_string(s.referenceChannel) + " records nothing of what was played (peak " +
+              level + " dBFS): is the loopback connected?";
+      return std::nullopt;
     }
     result.latency = FindLatency(played, heard, margin);
     // Drift: the latency of each recorded period, near the whole recording's.

@@ -3,6 +3,8 @@
 // cancel. (The devices' threads run here too, so this also runs under ThreadSanitizer.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "host/measure.h"
 #include "host/simulate.h"
 #include "platform/portable/faces.h"
@@ -68,7 +70,7 @@ TEST_F(Measure, RecordsWholePeriodsWithTheLoopbacksLatencyRemoved) {
   EXPECT_EQ(portable::WaveOutActivity().openNow, 0);
 }
 
-TEST_F(Measure, ACancelStopsThePlayingAndClosesTheDevices) {
+TEST_F(Measure, ACancelOrASilentLoopbackEndsTheMeasurement) {
   MeasureSettings s;
   s.periods = 1000;
   int polls = 0;
@@ -78,6 +80,16 @@ TEST_F(Measure, ACancelStopsThePlayingAndClosesTheDevices) {
   EXPECT_FALSE(PlayAndRecord(x_, s, error, cancelled));
   EXPECT_TRUE(cancelled);
   EXPECT_EQ(portable::WaveOutActivity().openNow, 0);
+
+  portable::SetVirtualWaveLoop([](const int16_t*, std::size_t frames, int, int16_t* heard, int channels) {
+    std::fill(heard, heard + frames * static_cast<std::size_t>(channels), int16_t{3});
+  });
+  s = MeasureSettings{};
+  s.inChannels = 2;
+  s.referenceChannel = 2;
+  EXPECT_FALSE(PlayAndRecord(x_, s, error, cancelled));
+  EXPECT_FALSE(cancelled);
+  EXPECT_NE(error.find("the reference channel 2 records nothing"), std::string::npos) << error;
 }
 
 }  // namespace
