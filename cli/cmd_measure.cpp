@@ -30,7 +30,7 @@ struct MeasureArgs {
   std::string device = "default";
   std::string system;
   std::string noise;
-  long periods = 0;  // 0: the method's default
+  long periods = -1;  // -1: the method's default
   long preRoll = -1;  // -1: the method's default
   int inChannels = 1;
   int referenceChannel = 0;
@@ -99,7 +99,8 @@ int MeasureMain(App& app, const MeasureArgs& a) {
   if (a.inChannels < 1 || a.inChannels > 2) return usage("--in-channels takes 1 or 2");
   if (a.referenceChannel < 0 || a.referenceChannel > a.inChannels)
     return usage("--reference-channel takes a recorded channel, 1 to " + std::to_string(a.inChannels));
-  if (a.periods < 0 || a.periods > 100000) return usage("--periods takes a whole number of periods, 1 to 100000");
+  if ((a.periods < 1 && a.periods != -1) || a.periods > 100000)
+    return usage("--periods takes a whole number of periods, 1 to 100000");
   if (a.preRoll < -1 || a.preRoll > 1000) return usage("--pre-roll takes a whole number of periods, 0 to 1000");
   if (a.rate < 1000 || a.rate > 384000) return usage("--rate takes a sample rate from 1000 to 384000 Hz");
   const bool isVirtual = IsVirtualDevice(a.device);
@@ -184,7 +185,7 @@ int MeasureMain(App& app, const MeasureArgs& a) {
 
   const bool periodic = !a.method.empty() && method != host::Method::Sweep;
   host::MeasureSettings settings;
-  settings.periods = a.periods > 0 ? a.periods : periodic ? 2 : 1;
+  settings.periods = a.periods >= 1 ? a.periods : periodic ? 2 : 1;
   settings.preRoll = a.preRoll >= 0 ? a.preRoll : periodic ? 1 : 0;
   settings.inChannels = a.inChannels;
   settings.referenceChannel = a.referenceChannel;

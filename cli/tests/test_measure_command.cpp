@@ -201,6 +201,7 @@ TEST_F(MeasureCommand, BadOptionsAreUsageErrors) {
        {"measure --device virtual", "measure --method mls x.wav --device virtual", "measure --method chirp --device virtual",
         "measure --method mls --device hw:0 --system room:0.3", "measure --method mls --device virtual --in-channels 3",
         "measure --method mls --device virtual --reference-channel 2", "measure --method mls --device virtual --noise 3",
+        "measure --method mls --device virtual --periods 0",
         "measure --method mls --device virtual --set Nonsense=1", "measure x.wav --device virtual --save-clip r.wav"}) {
     EXPECT_EQ(Run(args, nullptr, &err), 2) << args;
     EXPECT_FALSE(err.empty()) << args;
