@@ -6,10 +6,10 @@
 
 #include "cli/commands.h"
 #include "cli/documents.h"
-#include "cli/report_acoustic.h"
+#include "cli/plot_sheet.h"
 #include "cli/report_page.h"
+#include "cli/response_view.h"
 #include "host/interrupt.h"
-#include "host/runner.h"
 #include "host/safefile.h"
 
 namespace tovrel::cli {
@@ -20,7 +20,7 @@ struct ReportArgs {
   std::vector<std::string> responses;
   std::string output;
   std::string csv;
-  bool defaults = false;
+  std::string curves;
   bool json = false;
 };
 
@@ -71,15 +71,11 @@ int ReportMain(App& app, const ReportArgs& a) {
   std::vector<std::pair<const char*, std::string>> outputs;
   if (!a.output.empty()) outputs.emplace_back("-o", a.output);
   if (!a.csv.empty()) outputs.emplace_back("--csv", a.csv);
+  if (!a.curves.empty()) outputs.emplace_back("--csv-curves", a.curves);
   int code = kExitOk;
   if (!CheckOutputs(a, outputs, code)) return code;
 
   app.LoadModules();
-  host::RunOptions options;
-  options.keepBlock = !a.defaults;  // the settings of the last run, or the defaults
-  options.storeBlock = false;       // a report changes no settings
-  options.handleInterrupt = true;
-
   std::vector<ReportedResponse> responses;
   std::string error;
   for (const std::string& name : a.responses) {
@@ -94,21 +90,30 @@ int ReportMain(App& app, const ReportArgs& a) {
     r.rate = doc->sampleRate;
     r.channels = doc->channels;
     r.frames = doc->frames();
-    auto run = RunAcoustic(app, options, *doc, error);
-    if (!run || host::Interrupted()) {
-      Fail("\"" + name + "\": " + (run ? "the report was cancelled (interrupted)" : error));
-      return kExitFailed;
+    for (int channel = 0; channel < doc->channels; ++channel) {
+      ResponseOptions options;
+      options.name = doc->channels == 1 ? name : name + (channel == 0 ? " (left)" : " (right)");
+      auto view = AnalyseResponse(app, *doc, channel, error, options);
+      if (!view || !view->module || host::Interrupted()) {
+        Fail("\"" + name + "\": " + (host::Interrupted() ? "the report was cancelled (interrupted)" : error));
+        return kExitFailed;
+      }
+      r.views.push_back(std::move(*view));
     }
-    r.acoustic = std::move(*run);
+    const auto size = DefaultSize(PlotView::All);
+    r.plots = PlotSvg(r.views, PlotView::All, size.width, size.height);
     responses.push_back(std::move(r));
   }
 
   // Each file is written whole or not at all; the page comes last, so that a page on disk
   // means every file of the report was written.
   const std::string generator = std::string("tovrel ") + TOVREL_VERSION + " report";
-  if (!a.csv.empty()) {
-    const std::string csv = ParameterCsv(responses);
-    if (!host::WriteFileSafely(a.csv, std::vector<uint8_t>(csv.begin(), csv.end()), error)) {
+  const std::pair<const std::string*, std::string (*)(const std::vector<ReportedResponse>&)> tables[] = {
+      {&a.csv, ParameterCsv}, {&a.curves, CurveCsv}};
+  for (const auto& [path, build] : tables) {
+    if (path->empty()) continue;
+    const std::string text = build(responses);
+    if (!host::WriteFileSafely(*path, std::vector<uint8_t>(text.begin(), text.end()), error)) {
       Fail(error);
       return host::Interrupted() ? kExitFailed : kExitDocument;
     }
@@ -123,6 +128,7 @@ int ReportMain(App& app, const ReportArgs& a) {
     host::Json j = host::Json::object();
     j["output"] = a.output;
     j["csv"] = a.csv.empty() ? host::Json() : host::Json(a.csv);
+    j["csvCurves"] = a.curves.empty() ? host::Json() : host::Json(a.curves);
     host::Json list = host::Json::array();
     for (const auto& r : responses) {
       host::Json item = host::Json::object();
@@ -130,8 +136,7 @@ int ReportMain(App& app, const ReportArgs& a) {
       item["rate"] = r.rate;
       item["channels"] = r.channels;
       item["frames"] = r.frames;
-      item["settingsFrom"] = r.acoustic.earlierSettings ? "earlier run" : "defaults";
-      item["acoustic"] = r.acoustic.json;
+      item["settingsFrom"] = r.views.front().module->earlierSettings ? "earlier run" : "defaults";
       list.push(item);
     }
     j["responses"] = list;
@@ -141,6 +146,7 @@ int ReportMain(App& app, const ReportArgs& a) {
     std::printf("report of %zu response%s -> %s\n", responses.size(), responses.size() == 1 ? "" : "s",
                 a.output.c_str());
     if (!a.csv.empty()) std::printf("parameter table -> %s\n", a.csv.c_str());
+    if (!a.curves.empty()) std::printf("curves -> %s\n", a.curves.c_str());
   }
   return kExitOk;
 }
@@ -153,8 +159,8 @@ void RegisterReport(CLI::App& cli, App& app, Commands& commands) {
   cmd->add_option("RESPONSE", a.responses, "Impulse responses (audio files), shown side by side")->required();
   cmd->add_option("-o,--output", a.output, "The page to write (self-contained HTML)");
   cmd->add_option("--csv", a.csv, "Also write the parameter table as CSV: one row per response, channel and band");
-  cmd->add_flag("--defaults", a.defaults,
-                "Compute with the acoustic module's defaults (otherwise with the settings of its last run)");
+  cmd->add_option("--csv-curves", a.curves,
+                  "Also write the plotted curves as CSV: response, channel, curve, band, x, y (one point a line)");
   cmd->add_flag("--json", a.json, "Print what was written, with every response's parameters, as one JSON object");
   cmd->callback([&app, &commands] { commands.chosen = [&app] { return ReportMain(app, a); }; });
 }

@@ -21,12 +21,7 @@ constexpr const char* kUnits[kParameters] = {"dB", "dB", "%", "ms", "s", "s", ""
 // The value as the report shows it: the shortest decimal that reads back as the float.
 host::Json Value(float v) {
   if (std::isinf(v)) return host::Json(v > 0 ? "inf" : "-inf");
-  char text[32];
-  for (int digits = 1; digits <= 9; ++digits) {
-    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(v));
-    if (std::strtof(text, nullptr) == v) break;
-  }
-  return host::Json(std::strtod(text, nullptr));
+  return host::Json(host::DecimalValue(v));
 }
 
 // The first text a result dialog handed on that is an acoustic report.
@@ -37,12 +32,6 @@ const std::string* ReadReport(const host::RunReport& report, ParsedReport& parse
 }
 
 }  // namespace
-
-std::vector<AcousticParameter> AcousticParameters() {
-  std::vector<AcousticParameter> out;
-  for (int j = 0; j < kParameters; ++j) out.push_back({kNames[j], kReportParameterLabels[j]});
-  return out;
-}
 
 host::Json AcousticJson(const std::string& reportText, const std::vector<uint8_t>& block) {
   ParsedReport a;
@@ -112,19 +101,6 @@ const std::string* RunReporting(App& app, const host::RunOptions& options, const
 }
 
 }  // namespace
-
-std::optional<AcousticRun> RunAcoustic(App& app, const host::RunOptions& options, const host::Document& response,
-                                       std::string& error) {
-  ParsedReport parsed;
-  host::RunReport report;
-  const std::string* text = RunReporting(app, options, response, parsed, report, error);
-  if (!text) return std::nullopt;
-  AcousticRun run;
-  run.block = report.block;
-  run.earlierSettings = report.setupResult && !report.initResult;
-  run.json = AcousticJson(*text, report.block);
-  return run;
-}
 
 bool PrintAcousticComparison(App& app, const host::RunOptions& options, const host::Document& recovered,
                              const host::Document& truth, const std::string& heading) {
@@ -210,6 +186,7 @@ std::optional<host::plot::ModuleResults> RunAcousticModule(App& app, const host:
   }
   for (int j = 0; j < kParameters; ++j) m.parameterLabels[j] = kReportParameterLabels[j];
   m.report = *text;
+  m.earlierSettings = report.setupResult && !report.initResult;
   return m;
 }
 

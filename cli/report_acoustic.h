@@ -21,28 +21,6 @@ namespace tovrel::cli {
 // JSON value. Null when the text is no report.
 host::Json AcousticJson(const std::string& reportText, const std::vector<uint8_t>& block);
 
-// The module's parameters in its order: the key of AcousticJson and the label of its report.
-struct AcousticParameter {
-  const char* key;    // "C50"
-  const char* label;  // "C50 [dB]"
-};
-std::vector<AcousticParameter> AcousticParameters();
-
-// One completed run of the acoustic module on a response: its report read back as by
-// AcousticJson, the parameter block it ran with, and whether that block was stored by an
-// earlier run (rather than the module's defaults).
-struct AcousticRun {
-  host::Json json;
-  std::vector<uint8_t> block;
-  bool earlierSettings = false;
-};
-
-// Runs the acoustic module on the response with the given options (batch mode aside: its
-// results dialog must hand on its report). Nothing, with the reason, when the module is
-// missing or the run did not complete.
-std::optional<AcousticRun> RunAcoustic(App& app, const host::RunOptions& options, const host::Document& response,
-                                       std::string& error);
-
 // Runs the acoustic module (with the given options, batch mode aside) on a recovered response and on the
 // true one, and prints their parameters side by side under the heading. False, with the
 // reason on stderr, when the module is missing or a run did not complete.

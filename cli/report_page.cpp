@@ -1,77 +1,40 @@
 #include "cli/report_page.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #include "frame/format.h"
+#include "frame/octave.h"
 #include "host/core/json.h"
-#include "host/runner.h"
 
 namespace tovrel::cli {
 
 namespace {
 
-using host::Json;
+namespace plot = host::plot;
 
-const Json& Member(const Json& j, const char* key) {
-  static const Json null;
-  const Json* m = j.find(key);
-  return m ? *m : null;
-}
+const ModuleResults& Module(const ReportedResponse& r) { return *r.views.front().module; }
 
-const Json::Array& Items(const Json& j) {
-  static const Json::Array none;
-  const auto* a = std::get_if<Json::Array>(&j.value());
-  return a ? *a : none;
-}
-
-std::string Text(const Json& j) {
-  const auto* s = std::get_if<std::string>(&j.value());
-  return s ? *s : std::string();
-}
-
-bool Flag(const Json& j) {
-  const auto* b = std::get_if<bool>(&j.value());
-  return b && *b;
-}
-
-// A number of the report: a double, a whole number, or "inf" / "-inf" as text.
-double Number(const Json& j) {
-  if (const auto* d = std::get_if<double>(&j.value())) return *d;
-  if (const auto* i = std::get_if<int64_t>(&j.value())) return static_cast<double>(*i);
-  const std::string s = Text(j);
-  return s == "inf" ? HUGE_VAL : s == "-inf" ? -HUGE_VAL : 0.0;
-}
-
-// The settings the module ran with, as its parameter block holds them.
-struct Settings {
-  double rtuUpper = 0, rtuLower = 0;
-  long threshold = 0;
-  bool noiseCorrection = false;
-};
-
-Settings BlockSettings(const AcousticRun& run) {
-  Settings s;
-  const Json fields = host::BlockJson("fficccllhh", run.block);
-  const auto& f = Items(fields);
-  if (f.size() > 3) {
-    s.rtuUpper = Number(Member(f[0], "value"));
-    s.rtuLower = Number(Member(f[1], "value"));
-    s.threshold = static_cast<long>(Number(Member(f[2], "value")));
-    s.noiseCorrection = Number(Member(f[3], "value")) != 0;
-  }
-  return s;
-}
+const char* ChannelName(int channels, int channel) { return channels == 1 ? "mono" : channel == 0 ? "left" : "right"; }
 
 // Why the module finds a parameter not valid.
-const char* InvalidReason(const std::string& key) {
-  if (key == "C50" || key == "D50") return "not valid: less than 50 ms of response after the first arrival";
-  if (key == "C80") return "not valid: less than 80 ms of response after the first arrival";
-  if (key == "EDT") return "not valid: no decay fitted over the first 10 dB";
-  return "not valid: the decay does not cover the range before the end of the response, or does not fit a "
-         "straight line (fit figure below 0.85)";
+const char* InvalidReason(int parameter) {
+  switch (parameter) {
+    case 0:
+    case 2: return "not valid: less than 50 ms of response after the first arrival";
+    case 1: return "not valid: less than 80 ms of response after the first arrival";
+    case plot::kEdtIndex: return "not valid: no decay fitted over the first 10 dB";
+    default:
+      return "not valid: the decay does not cover the range before the end of the response, or does not fit a "
+             "straight line (fit figure below 0.85)";
+  }
+}
+
+// The fit figure that goes with a parameter (its own, or its decay time's); -1 for none.
+int FitFigureOf(int parameter) {
+  for (int t : {plot::kRt20Index, plot::kRt30Index, plot::kRtuIndex})
+    if (parameter == t || parameter == t + 1) return t + 1;
+  return -1;
 }
 
 // A fit figure above 1 is no squared correlation but the cause of a failed fit, which the
@@ -91,11 +54,12 @@ h1 { font-size: 1.4em; margin: 0 0 .8em; }
 h2 { font-size: 1.15em; margin: 0 0 .4em; word-break: break-all; }
 h3 { font-size: 1em; margin: 1em 0 .3em; }
 .responses { display: grid; gap: 2em; align-items: start; overflow-x: auto; }
-.response { min-width: 44em; }
+.response { min-width: 0; }
+div.table { overflow-x: auto; }
 dl { display: grid; grid-template-columns: max-content auto; gap: .1em 1em; margin: 0; }
 dt { color: #444; }
 dd { margin: 0; }
-table.parameters { border-collapse: collapse; font-variant-numeric: tabular-nums; }
+table.parameters { border-collapse: collapse; font-variant-numeric: tabular-nums; font-size: .92em; }
 table.parameters th, table.parameters td { border: 1px solid #bbb; padding: .15em .4em; }
 table.parameters td { text-align: right; }
 table.parameters thead th { background: #e8eef5; }
@@ -120,49 +84,50 @@ void FormatList(std::string& out, const ReportedResponse& r) {
 }
 
 void SettingsList(std::string& out, const ReportedResponse& r) {
-  const Settings s = BlockSettings(r.acoustic);
+  const ModuleResults& m = Module(r);
   out += "<h3>Settings of \"Calculate Acoustical Parameters\"</h3>\n<dl class=\"settings\">\n";
-  out += "<dt>User Defined Reverberation Time Extremes:</dt><dd>(" + FormatGeneral(s.rtuUpper) + " dB, " +
-         FormatGeneral(s.rtuLower) + " dB)</dd>\n";
-  out += "<dt>First Arrival Time Threshold:</dt><dd>" + std::to_string(s.threshold) + "</dd>\n";
-  out += std::string("<dt>Noise Correction</dt><dd>") + (s.noiseCorrection ? "on" : "off") + "</dd>\n";
+  out += "<dt>User Defined Reverberation Time Extremes:</dt><dd>(" + FormatGeneral(m.rtuUpper) + " dB, " +
+         FormatGeneral(m.rtuLower) + " dB)</dd>\n";
+  out += "<dt>First Arrival Time Threshold:</dt><dd>" + std::to_string(std::lround(m.threshold)) + "</dd>\n";
+  out += std::string("<dt>Noise Correction</dt><dd>") + (m.noiseCorrection ? "on" : "off") + "</dd>\n";
   out += std::string("<dt>Taken from</dt><dd>") +
-         (r.acoustic.earlierSettings ? "the settings of an earlier run" : "the module's defaults") + "</dd>\n</dl>\n";
+         (m.earlierSettings ? "the settings of an earlier run" : "the module's defaults") + "</dd>\n</dl>\n";
 }
 
-void ParameterTable(std::string& out, const Json& channel, int channels, bool noiseCorrection) {
-  const std::string name = Text(Member(channel, "channel"));
+void ParameterTable(std::string& out, const ModuleResults& m, int channel) {
   out += "<h3>OCTAVE BAND ACOUSTICAL PARAMETERS";
-  if (channels > 1) out += name == "left" ? " - Left Channel" : " - Right Channel";
-  out += "</h3>\n<table class=\"parameters\">\n<thead><tr><th>Band</th>";
-  const auto& rows = Items(Member(channel, "rows"));
-  for (const Json& row : rows) out += "<th>" + HtmlEscape(Text(Member(row, "band"))) + "</th>";
+  if (m.channels > 1) out += channel == 0 ? " - Left Channel" : " - Right Channel";
+  out += "</h3>\n<div class=\"table\"><table class=\"parameters\">\n<thead><tr><th>Band</th>";
+  for (const std::string& label : m.rowLabels) out += "<th>" + HtmlEscape(label) + "</th>";
   out += "</tr></thead>\n<tbody>\n";
-  for (const AcousticParameter& p : AcousticParameters()) {
-    out += "<tr><th>" + HtmlEscape(p.label) + "</th>";
-    for (const Json& row : rows) {
-      const Json& values = Member(row, "parameters");
-      const Json& cell = Member(values, p.key);
-      if (!Flag(Member(cell, "valid"))) {
-        out += "<td class=\"invalid\" title=\"" + HtmlEscape(InvalidReason(p.key)) + "\">--</td>";
+  for (int j = 0; j < plot::kParameterCount; ++j) {
+    out += "<tr><th>" + HtmlEscape(m.parameterLabels[j]) + "</th>";
+    for (int row = 0; row < plot::kRowCount; ++row) {
+      if (!m.valid[channel][row][j]) {
+        out += "<td class=\"invalid\" title=\"" + HtmlEscape(InvalidReason(j)) + "\">--</td>";
         continue;
       }
-      const double v = Number(Member(cell, "value"));
-      // A decay time and its fit figure: the figure tells whether the fit was degenerate.
-      const bool figure = p.key[0] == 'r';
-      const double fit = figure ? v : Number(Member(Member(values, (std::string("r") + p.key).c_str()), "value"));
-      const bool hasFigure = figure || values.find(std::string("r") + p.key);
-      if (hasFigure && fit > 1.0)
-        out += "<td class=\"degenerate\" title=\"" + HtmlEscape(DegenerateFit(fit)) + "\">" + FormatGeneral(v, 4) + "</td>";
+      const std::string value = FormatGeneral(m.values[channel][row][j], 4);
+      const int figure = FitFigureOf(j);
+      if (figure >= 0 && m.values[channel][row][figure] > 1.0f)
+        out += "<td class=\"degenerate\" title=\"" + HtmlEscape(DegenerateFit(m.values[channel][row][figure])) + "\">" +
+               value + "</td>";
       else
-        out += "<td>" + FormatGeneral(v, 4) + "</td>";
+        out += "<td>" + value + "</td>";
     }
     out += "</tr>\n";
   }
   out += "<tr class=\"noise\"><th>Noise Correction:</th>";
-  for (const Json& row : rows)
-    out += std::string("<td>") + (!noiseCorrection ? "--" : Flag(Member(row, "noiseCorrected")) ? "yes" : "no") + "</td>";
-  out += "</tr>\n</tbody>\n</table>\n";
+  for (int row = 0; row < plot::kRowCount; ++row)
+    out += std::string("<td>") + (!m.noiseCorrection ? "--" : m.noiseCorrected[row] ? "yes" : "no") + "</td>";
+  out += "</tr>\n</tbody>\n</table></div>\n";
+}
+
+// A number of a curve: 7 significant digits (9 for times and frequencies).
+std::string Figure(double v, int digits) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.*g", digits, v);
+  return text;
 }
 
 }  // namespace
@@ -196,28 +161,6 @@ std::string HtmlEscape(const std::string& text) {
   return out;
 }
 
-std::string InlineSvg(const std::string& svg, const std::string& idPrefix) {
-  std::string s = svg;
-  const auto start = s.find("<svg");
-  if (start == std::string::npos) return "";
-  s.erase(0, start);
-  // Every id and every reference to one: id="x", href="#x" (also xlink:href), url(#x).
-  for (const char* marker : {"id=\"", "href=\"#", "url(#"}) {
-    const bool isId = marker[0] == 'i';
-    std::string out;
-    std::size_t at = 0;
-    for (std::size_t k; (k = s.find(marker, at)) != std::string::npos; at = k + std::strlen(marker)) {
-      out.append(s, at, k - at);
-      out += marker;
-      // "id=" is an attribute of its own, not the end of another name ("glyph-id=").
-      if (!isId || (k > 0 && std::isspace(static_cast<unsigned char>(s[k - 1])))) out += idPrefix;
-    }
-    out.append(s, at, std::string::npos);
-    s = std::move(out);
-  }
-  return s;
-}
-
 std::string ReportHtml(const std::vector<ReportedResponse>& responses, const std::string& generator) {
   std::string names;
   for (const auto& r : responses) names += (names.empty() ? "" : ", ") + r.name;
@@ -225,18 +168,14 @@ std::string ReportHtml(const std::vector<ReportedResponse>& responses, const std
   out += "<title>Acoustical parameters: " + HtmlEscape(names) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
   out += "<h1>Acoustical parameters</h1>\n";
   out += "<div class=\"responses\" style=\"grid-template-columns: repeat(" + std::to_string(responses.size()) +
-         ", minmax(44em, 1fr))\">\n";
-  for (std::size_t k = 0; k < responses.size(); ++k) {
-    const ReportedResponse& r = responses[k];
+         ", minmax(40em, 1fr))\">\n";
+  for (const ReportedResponse& r : responses) {
     out += "<section class=\"response\">\n<h2>" + HtmlEscape(r.name) + "</h2>\n";
     FormatList(out, r);
     SettingsList(out, r);
-    const bool noiseCorrection = BlockSettings(r.acoustic).noiseCorrection;
-    const auto& channels = Items(Member(r.acoustic.json, "channels"));
-    for (const Json& channel : channels)
-      ParameterTable(out, channel, static_cast<int>(channels.size()), noiseCorrection);
+    for (int channel = 0; channel < Module(r).channels; ++channel) ParameterTable(out, Module(r), channel);
     if (!r.plots.empty())
-      out += "<figure class=\"plots\">\n" + InlineSvg(r.plots, "r" + std::to_string(k + 1) + "-") + "\n</figure>\n";
+      out += "<figure class=\"plots\">\n" + r.plots + "\n</figure>\n";
     out += "</section>\n";
   }
   out += "</div>\n<footer>\n<p>\"--\" (hatched) marks a value the module found not valid; hover it for the reason. "
@@ -257,25 +196,54 @@ std::string CsvField(const std::string& text) {
 }
 
 std::string ParameterCsv(const std::vector<ReportedResponse>& responses) {
-  const auto parameters = AcousticParameters();
   std::string out = "response,channel,band,centre [Hz],noise correction";
-  for (const AcousticParameter& p : parameters) out += std::string(",") + p.label + "," + p.label + " valid";
+  if (!responses.empty())
+    for (const std::string& label : Module(responses.front()).parameterLabels) out += "," + label + "," + label + " valid";
   out += "\r\n";
   for (const ReportedResponse& r : responses) {
-    const bool noiseCorrection = BlockSettings(r.acoustic).noiseCorrection;
-    for (const Json& channel : Items(Member(r.acoustic.json, "channels"))) {
-      for (const Json& row : Items(Member(channel, "rows"))) {
-        out += CsvField(r.name) + "," + Text(Member(channel, "channel")) + "," + CsvField(Text(Member(row, "band")));
-        const Json& centre = Member(row, "centreHz");
-        out += "," + (std::holds_alternative<std::nullptr_t>(centre.value()) ? "" : host::ShortestDecimal(Number(centre)));
-        out += std::string(",") + (!noiseCorrection ? "off" : Flag(Member(row, "noiseCorrected")) ? "yes" : "no");
-        const Json& values = Member(row, "parameters");
-        for (const AcousticParameter& p : parameters) {
-          const Json& cell = Member(values, p.key);
-          const bool valid = Flag(Member(cell, "valid"));
-          out += "," + (valid ? host::ShortestDecimal(Number(Member(cell, "value"))) : "") + (valid ? ",y" : ",n");
+    const ModuleResults& m = Module(r);
+    for (int channel = 0; channel < m.channels; ++channel)
+      for (int row = 0; row < plot::kRowCount; ++row) {
+        out += CsvField(r.name) + "," + ChannelName(m.channels, channel) + "," + CsvField(m.rowLabels[row]) + ",";
+        if (row > 0) out += host::ShortestDecimal(host::DecimalValue(kBandCentres[row - 1]));
+        out += std::string(",") + (!m.noiseCorrection ? "off" : m.noiseCorrected[row] ? "yes" : "no");
+        for (int j = 0; j < plot::kParameterCount; ++j) {
+          const bool valid = m.valid[channel][row][j];
+          out += "," + (valid ? host::ShortestDecimal(host::DecimalValue(m.values[channel][row][j])) : "") +
+                 (valid ? ",y" : ",n");
         }
         out += "\r\n";
+      }
+  }
+  return out;
+}
+
+std::string CurveCsv(const std::vector<ReportedResponse>& responses) {
+  std::string out = "response,channel,curve,band,x,y\r\n";
+  for (const ReportedResponse& r : responses) {
+    const std::string name = CsvField(r.name);
+    for (const ResponseView& v : r.views) {
+      const std::string head = name + "," + ChannelName(r.channels, v.channel) + ",";
+      // Times and frequencies with 9 digits, levels with 7; samples exactly.
+      auto point = [&out, &head](const char* curve, const std::string& band, double x, const std::string& y) {
+        out += head + curve + "," + band + "," + Figure(x, 9) + "," + y + "\r\n";
+      };
+      const double rate = static_cast<double>(v.rate);
+      for (std::size_t n = 0; n < v.ir.size(); ++n)
+        point("waveform", "", static_cast<double>(n) / rate, host::ShortestDecimal(v.ir[n]));
+      for (std::size_t n = 0; n < v.etcDb.size(); ++n)
+        point("etc", "", static_cast<double>(n) / rate, Figure(v.etcDb[n], 7));
+      for (std::size_t k = 0; k < v.frequencyHz.size() && k < v.magnitudeDb.size(); ++k)
+        point("magnitude", "", v.frequencyHz[k], Figure(v.magnitudeDb[k], 7));
+      for (const BandDecay& band : v.bands) {
+        const std::string label = CsvField(band.label);
+        for (std::size_t n = 0; n < band.levelDb.size(); ++n)
+          point("decay", label, static_cast<double>(n) / rate, Figure(band.levelDb[n], 7));
+        for (const FittedLine& line : band.fits) {
+          if (!line.valid) continue;
+          point(line.name.c_str(), label, line.startSeconds, Figure(line.startDb, 7));
+          point(line.name.c_str(), label, line.endSeconds, Figure(line.endDb, 7));
+        }
       }
     }
   }

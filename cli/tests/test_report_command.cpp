@@ -89,9 +89,10 @@ TEST_F(Report, ShowsResponsesSideBySideAndTheCsvGivesBackTheModulesValues) {
   const std::string mono = dir_ + "/hall.wav", stereo = dir_ + "/stage.wav";
   WriteResponse(mono, 1, 0.5, 22050);
   WriteResponse(stereo, 2, 0.8);
-  const std::string html = dir_ + "/report.html", csv = dir_ + "/params.csv";
+  const std::string html = dir_ + "/report.html", csv = dir_ + "/params.csv", curves = dir_ + "/curves.csv";
   std::string out, err;
-  ASSERT_EQ(Run("report " + Quoted(mono) + " " + Quoted(stereo) + " -o " + Quoted(html) + " --csv " + Quoted(csv),
+  ASSERT_EQ(Run("report " + Quoted(mono) + " " + Quoted(stereo) + " -o " + Quoted(html) + " --csv " + Quoted(csv) +
+                    " --csv-curves " + Quoted(curves),
                 &out, &err),
             0)
       << err;
@@ -104,6 +105,10 @@ TEST_F(Report, ShowsResponsesSideBySideAndTheCsvGivesBackTheModulesValues) {
   EXPECT_NE(page.find("<dt>Sample rate</dt><dd>22050 Hz</dd>"), std::string::npos);
   EXPECT_EQ(page.find("<link"), std::string::npos);  // nothing outside the page
   EXPECT_EQ(page.find("src="), std::string::npos);
+  EXPECT_EQ(page.find("<?xml"), std::string::npos);
+  std::size_t plots = 0;
+  for (auto at = page.find("<svg xmlns"); at != std::string::npos; at = page.find("<svg xmlns", at + 1)) ++plots;
+  EXPECT_EQ(plots, 2u);
 
   // CSV rows: 11 bands of the mono response, 2 x 11 of the stereo one.
   std::vector<std::vector<std::string>> rows;
@@ -147,6 +152,34 @@ TEST_F(Report, ShowsResponsesSideBySideAndTheCsvGivesBackTheModulesValues) {
   EXPECT_GT(valid, 100u);
   EXPECT_GT(invalid, 10u);  // the 16 kHz band at 22050 Hz, at least
   EXPECT_NE(page.find("<td class=\"invalid\""), std::string::npos);
+
+  // The curves: the mono waveform is the response's samples; the line fitted over RT20 of
+  // the wide band falls 60 dB in the RT20 of the table.
+  std::istringstream points(Slurp(curves));
+  std::string line;
+  std::getline(points, line);
+  EXPECT_EQ(line, "response,channel,curve,band,x,y\r");
+  long waveform = 0;
+  std::vector<std::vector<std::string>> rt20;
+  while (std::getline(points, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const auto f = Split(line, ',');
+    ASSERT_EQ(f.size(), 6u) << line;
+    if (f[0] != mono) continue;
+    if (f[2] == "waveform") {
+      if (waveform == 200) {
+        EXPECT_EQ(std::strtod(f[5].c_str(), nullptr), 30000.0 / 32768) << line;
+      }
+      EXPECT_NEAR(std::strtod(f[4].c_str(), nullptr), waveform / 22050.0, 1e-9) << line;
+      ++waveform;
+    }
+    if (f[2] == "RT20" && f[3] == "Lin") rt20.push_back(f);
+  }
+  EXPECT_EQ(waveform, 22050);
+  ASSERT_EQ(rt20.size(), 2u);
+  const double slope = (std::strtod(rt20[1][5].c_str(), nullptr) - std::strtod(rt20[0][5].c_str(), nullptr)) /
+                       (std::strtod(rt20[1][4].c_str(), nullptr) - std::strtod(rt20[0][4].c_str(), nullptr));
+  EXPECT_NEAR(-60 / slope, std::strtod(rows[1][5 + 2 * 5].c_str(), nullptr), 1e-3);
 }
 
 TEST_F(Report, EscapesHostileNamesInThePageAndTheCsv) {

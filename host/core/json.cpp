@@ -78,6 +78,16 @@ std::string ShortestDecimal(double v) {
   return buf;
 }
 
+double DecimalValue(float v) {
+  if (!std::isfinite(v)) return static_cast<double>(v);
+  char text[32];
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(v));
+    if (std::strtof(text, nullptr) == v) break;
+  }
+  return std::strtod(text, nullptr);
+}
+
 std::string HexText(const void* data, std::size_t size) {
   static const char digits[] = "0123456789abcdef";
   std::string s;

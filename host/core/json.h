@@ -61,6 +61,10 @@ std::size_t Utf8Length(const std::string& s, std::size_t k);
 // zeros dropped (1.25 is "1.25", 1000 is "1000"); "inf" and "-inf" for infinities.
 std::string ShortestDecimal(double v);
 
+// The double of the shortest decimal that reads back as the float v: 0.3995f gives 0.3995,
+// not 0.39950001239776611.
+double DecimalValue(float v);
+
 // Bytes as lower-case hexadecimal digits.
 std::string HexText(const void* data, std::size_t size);
 

@@ -33,6 +33,7 @@ struct ModuleResults {
   bool valid[2][kRowCount][kParameterCount] = {};
   bool noiseCorrected[kRowCount] = {};  // per row, both channels
   std::string report;                   // the module's text report
+  bool earlierSettings = false;         // its settings were stored by an earlier run (not its defaults)
 };
 
 // One decay time as the module gave it and the line drawn for it.
