@@ -79,7 +79,16 @@ constexpr ResultKey kResultKeys[] = {
     {"Gain applied for rescaling", "gainDb"}, {"FFT Size", "fftSize"},
     {"Saturated samples", "saturatedSamples"}, {"N. of measurements", "measurements"},
     {"N. of seqs/measur.", "sequencesPerMeasurement"}, {"N. of first seqs skipped", "sequencesSkipped"},
+    {"Average Cycles", "cycles"}, {"In band regul. par.", "inBandRegularisation"},
+    {"Out band regul. par.", "outBandRegularisation"},
 };
+
+bool SameLabel(const std::string& a, const char* b) {
+  std::size_t k = 0;
+  for (; k < a.size() && b[k]; ++k)
+    if (std::tolower(static_cast<unsigned char>(a[k])) != std::tolower(static_cast<unsigned char>(b[k]))) return false;
+  return k == a.size() && !b[k];
+}
 
 std::string CamelCase(const std::string& label) {
   std::string key;
@@ -106,7 +115,7 @@ host::Json CompactResult(const host::Json& results, const host::RunReport& repor
       if (!number) continue;
       std::string key = CamelCase(label);
       for (const auto& k : kResultKeys)
-        if (label == k.label) key = k.key;
+        if (SameLabel(label, k.label)) key = k.key;
       out[key] = value;
     }
   if (std::get<host::Json::Object>(out.value()).empty() && report.documentChanged) {

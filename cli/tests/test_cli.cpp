@@ -238,6 +238,9 @@ TEST_F(Cli, TimFilesOpenSaveAndConvertThroughTheFilter) {
   std::string out;
   ASSERT_EQ(Run("run \"Deconvolve MLS Signal\" '" + tim + "' --set \"MLS Order=10\" --json", &out), 0) << out;
   EXPECT_NE(out.find("\"formats\":[\"wave\"]"), std::string::npos) << out;
+  // The compact result names the figures by their short keys, whatever the label's case.
+  EXPECT_NE(out.find("\"result\":{\"length\":1023,\"channels\":1,\"rate\":44100,\"cycles\":"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"elapsedSeconds\":"), std::string::npos) << out;
   ASSERT_EQ(Run("describe timfilter --json", &out), 0);
   EXPECT_NE(out.find("\"extension\":\"TIM\""), std::string::npos) << out;
   EXPECT_NE(out.find("\"label\":\"Scope\""), std::string::npos) << out;
