@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/testing.h"
+#include "cli/tests/sound_files.h"
 
 namespace fs = std::filesystem;
 
@@ -21,15 +22,8 @@ namespace {
 
 class Cli : public tovrel::cli::testing::CommandTest {
  protected:
-  std::vector<short> ReadWav(const std::string& path, int* channels = nullptr) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) return {};
-    std::vector<short> s(static_cast<std::size_t>(info.frames * info.channels));
-    sf_readf_short(f, s.data(), info.frames);
-    sf_close(f);
-    if (channels) *channels = info.channels;
-    return s;
+  static std::vector<short> ReadWav(const std::string& path, int* channels = nullptr) {
+    return tovrel::cli::testing::ReadSoundFile(path, channels);
   }
 };
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cli/testing.h"
+#include "cli/tests/sound_files.h"
 
 namespace fs = std::filesystem;
 
@@ -25,26 +26,10 @@ constexpr char kRoom[] = "room:0.3:300";
 class MeasureCommand : public tovrel::cli::testing::CommandTest {
  protected:
   static std::vector<short> ReadWav(const std::string& path, int* channels = nullptr, int* rate = nullptr) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) return {};
-    std::vector<short> s(static_cast<std::size_t>(info.frames * info.channels));
-    sf_readf_short(f, s.data(), info.frames);
-    sf_close(f);
-    if (channels) *channels = info.channels;
-    if (rate) *rate = info.samplerate;
-    return s;
+    return tovrel::cli::testing::ReadSoundFile(path, channels, rate);
   }
   std::string WriteWav(const std::string& name, const std::vector<short>& samples, int rate) {
-    const std::string path = dir_ + "/" + name;
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    sf_writef_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(f);
-    return path;
+    return tovrel::cli::testing::WriteSoundFile(dir_ + "/" + name, samples, rate);
   }
   // The system's true response over `frames` frames: an impulse played through it once.
   std::vector<short> Truth(const std::string& system, std::size_t frames, int rate) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/testing.h"
+#include "cli/tests/sound_files.h"
 #include "platform/portable/faces.h"
 
 namespace {
@@ -18,15 +19,7 @@ namespace {
 class PlotCommand : public tovrel::cli::testing::CommandTest {
  protected:
   std::string Wav(const std::string& name, long rate, const std::vector<short>& samples, int channels = 1) {
-    const std::string path = dir_ + "/" + name;
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(rate);
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    sf_writef_short(f, samples.data(), static_cast<sf_count_t>(samples.size() / channels));
-    sf_close(f);
-    return path;
+    return tovrel::cli::testing::WriteSoundFile(dir_ + "/" + name, samples, rate, channels);
   }
   // A room's response: the direct sound at 10 ms, then noise decaying by 60 dB in rt seconds.
   static std::vector<short> Room(long rate, double seconds, double rt, double peak = 32000) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/testing.h"
+#include "cli/tests/sound_files.h"
 #include "platform/portable/faces.h"
 
 namespace {
@@ -13,15 +14,7 @@ namespace {
 class SnapshotCommand : public tovrel::cli::testing::CommandTest {
  protected:
   std::string Wav(const std::string& name, int channels, const std::vector<short>& samples) {
-    const std::string path = dir_ + "/" + name;
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    sf_writef_short(f, samples.data(), static_cast<sf_count_t>(samples.size() / channels));
-    sf_close(f);
-    return path;
+    return tovrel::cli::testing::WriteSoundFile(dir_ + "/" + name, samples, 44100, channels);
   }
   tovrel::portable::Picture Png(const std::string& name, const std::string& folder = "") {
     std::string error;

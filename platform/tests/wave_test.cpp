@@ -16,6 +16,7 @@
 #include "platform/portable/faces.h"
 #include "platform/wave.h"
 #include "platform/win.h"
+#include "platform/tests/wave_format.h"
 
 namespace tp = tovrel::portable;
 namespace fs = std::filesystem;
@@ -24,17 +25,6 @@ namespace {
 
 // Every ALSA name of these tests resolves through the shipped configuration.
 const bool kAlsaConfigured = setenv("ALSA_CONFIG_PATH", TOVREL_ALSA_TEST_CONFIG, 1) == 0;
-
-WAVEFORMATEX Pcm16(WORD channels, DWORD rate) {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = 16;
-  f.nBlockAlign = static_cast<WORD>(channels * 2);
-  f.nAvgBytesPerSec = rate * f.nBlockAlign;
-  return f;
-}
 
 std::vector<char> ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

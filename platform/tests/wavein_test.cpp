@@ -13,6 +13,7 @@
 #include "platform/portable/faces.h"
 #include "platform/wave.h"
 #include "platform/win.h"
+#include "platform/tests/wave_format.h"
 
 namespace tp = tovrel::portable;
 namespace fs = std::filesystem;
@@ -20,17 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const bool kAlsaConfigured = setenv("ALSA_CONFIG_PATH", TOVREL_ALSA_TEST_CONFIG, 1) == 0;
-
-WAVEFORMATEX Pcm16(WORD channels, DWORD rate) {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = 16;
-  f.nBlockAlign = static_cast<WORD>(channels * 2);
-  f.nAvgBytesPerSec = rate * f.nBlockAlign;
-  return f;
-}
 
 struct Header {
   std::vector<int16_t> samples;
